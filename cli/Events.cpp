@@ -1,0 +1,99 @@
+// quaverly-cli events: the compilation of a document as one JSON object per line.
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "Document.h"
+#include "Json.h"
+#include "MMLtoMID.h"
+
+namespace {
+
+// Collects what a compilation reports instead of showing it.
+class RecordingPane : public TMessagePane {
+public:
+    void Clear() override { Memo.clear(); }
+    void Add(const std::string& line) override { Memo.push_back(line); }
+    void ShowError(const std::string& text) override { ErrorText = text; }
+
+    std::vector<std::string> Memo;
+    std::string ErrorText;
+};
+
+const char* KindName(std::uint8_t kind)
+{
+    switch (kind) {
+    case ekShortMessage: return "short";
+    case ekSysEx: return "sysex";
+    case ekTempo: return "tempo";
+    case ekWait: return "wait";
+    default: return "none";
+    }
+}
+
+void WriteEvent(std::ostream& out, int port, const TMidiElement& e)
+{
+    out << "{\"port\":" << port << ",\"tick\":" << e.Tick << ",\"time\":" << JsonNumber(e.Time)
+        << ",\"serial\":" << e.Serial << ",\"track\":" << e.Track << ",\"kind\":\"" << KindName(e.Kind) << '"';
+    switch (e.Kind) {
+    case ekShortMessage:
+        out << ",\"status\":" << int{e.Status} << ",\"data1\":" << int{e.Data1} << ",\"data2\":" << int{e.Data2};
+        break;
+    case ekSysEx: {
+        out << ",\"data\":[";
+        for (std::size_t i = 0; i < e.SysExData.size(); ++i) out << (i ? "," : "") << int{e.SysExData[i]};
+        out << ']';
+        break;
+    }
+    case ekTempo: out << ",\"tempo\":" << e.Tempo; break;
+    case ekWait: out << ",\"ms\":" << e.WaitMs; break;
+    default: break;
+    }
+    out << "}\n";
+}
+
+}  // namespace
+
+int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
+{
+    if (args.size() > 1) {
+        err << "使い方: quaverly-cli events [ファイル|-]\n";
+        return 2;
+    }
+    std::vector<std::string> lines;
+    if (args.empty() || args[0] == "-") {
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (in.bad()) {
+            err << "標準入力を読み込めません\n";
+            return 2;
+        }
+        lines = SplitLines(DecodeDocument(bytes));
+    } else {
+        try {
+            lines = ReadDocumentLines(args[0]);
+        } catch (const Exception& e) {
+            err << e.Message() << '\n';
+            return 2;
+        }
+    }
+
+    TMML compiler;
+    RecordingPane pane;
+    compiler.Compile(lines, pane);
+
+    std::ostringstream buffer;
+    for (const auto& memo : pane.Memo) buffer << "{\"memo\":" << JsonString(memo) << "}\n";
+    for (int port = 0; port < TMidis::PortCount; ++port) {
+        const TMidiElements& elements = compiler.PortAt(port).Elements;
+        for (int i = 0; i < elements.Count(); ++i) WriteEvent(buffer, port + 1, elements.Items(i));
+    }
+    for (int port = 0; port < TMidis::PortCount; ++port)
+        buffer << "{\"player\":" << port + 1 << ",\"tempo\":" << compiler.PortAt(port).Tempo << "}\n";
+    if (!pane.ErrorText.empty()) buffer << "{\"error\":" << JsonString(pane.ErrorText) << "}\n";
+    out << buffer.str();
+    out.flush();
+    return pane.ErrorText.empty() ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+// quaverly-cli: the compiler and players without a window.
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+
+namespace {
+void Usage(std::ostream& err)
+{
+    err << "使い方: quaverly-cli <コマンド> [引数...]\n"
+           "コマンド:\n"
+           "  events [ファイル|-]   MML をコンパイルし、イベントを JSON で一行ずつ出力します\n";
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::ios::sync_with_stdio(false);
+    if (argc < 2) {
+        Usage(std::cerr);
+        return 2;
+    }
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "events") return RunEvents(args, std::cin, std::cout, std::cerr);
+    if (command == "-h" || command == "--help" || command == "help") {
+        Usage(std::cout);
+        return 0;
+    }
+    std::cerr << "不明なコマンドです: " << command << '\n';
+    Usage(std::cerr);
+    return 2;
+}

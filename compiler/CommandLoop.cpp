@@ -1,0 +1,137 @@
+// The command loop: one dispatch on the command byte, each case a small handler that reads its
+// own arguments from the text.
+#include <new>
+
+#include "MMLtoMID.h"
+
+namespace {
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+}  // namespace
+
+void TMML::CompileBlock(int pass, const char*& p)
+{
+    ++Depth;
+    if (++nesting_ > MaxNesting) Error(MMLMessage::NestingTooDeep);
+    try {
+        RunBlock(pass, p);
+    } catch (const Exception&) {
+        // A list's index error and the like carry no line; they get the line of this text.
+        if (!errorLocated_) LocateError(nullptr);
+        throw;
+    } catch (const std::bad_alloc&) {
+        if (errorLocated_) throw;
+        Error(MMLMessage::OutOfMemory);
+    } catch (const std::exception& e) {
+        if (errorLocated_) throw;
+        Error(e.what());
+    }
+    --nesting_;
+}
+
+void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
+{
+    for (;;) {
+        const char* const before = p;
+        const char c = *p;
+        if (c == '\0') {
+            // The end of the text inside a repeat body: the repeat was never closed.
+            if (Depth >= 2) Error(MMLMessage::RepeatNotClosed);
+            return;
+        }
+        switch (Upper(c)) {
+        case 'A': case 'B': case 'C': case 'D': case 'E': case 'F': case 'G':
+            // note: letter, accidentals, length, ",velocity", "&"
+            CommandNote(p);
+            AfterSoundingCommand();
+            break;
+        case 'R':  // rest: r length
+            CommandRest(p);
+            AfterSoundingCommand();
+            break;
+        case 'L':  // default length: l length
+            CommandDefaultLength(p);
+            break;
+        case 'O':  // octave: o n
+        case '<':  // octave up
+        case '>':  // octave down
+            CommandOctave(p);
+            break;
+        case 'Q':  // gate: q n, in eighths of the length
+            CommandGate(p);
+            break;
+        case 'K':  // transposition: k n semitones
+            CommandTranspose(p);
+            break;
+        case '/':
+            if (p[1] == '/') {  // comment: "//" to the end of the line
+                ++p;
+                SkipToLineEnd(p);
+                break;
+            }
+            Error(MMLMessage::UndefinedCommand);
+        case ':':
+            if (p[1] != '|' && p[1] != '/') Error(MMLMessage::SyntaxError);
+            Error(MMLMessage::UndefinedCommand);
+        case '[':
+            if (p[1] == '\0') {  // a "[" that ends the text closes nothing and is passed over
+                ++p;
+                break;
+            }
+            Error(MMLMessage::UndefinedCommand);
+        default:
+            // Blanks, line ends and other control characters, and every byte of 0x80 and above
+            // (Japanese text outside comments reads its trail byte as a command character).
+            if (static_cast<signed char>(c) > 32) Error(MMLMessage::UndefinedCommand);
+            ++p;
+            break;
+        }
+        // Every step is counted by the bytes it read, so neither long runs of text nor repeats
+        // over them can keep the compiler busy without bound.
+        commandCount_ += p > before ? p - before : 1;
+        if (commandCount_ > MaxCommands) Error(MMLMessage::SongTooLarge);
+    }
+}
+
+void TMML::AdvanceTrack(std::int64_t ticks)
+{
+    TTrack& track = Current();
+    const std::int64_t tick = track.Tick + ticks;
+    if (tick > MaxTick) Error(MMLMessage::SongTooLarge);
+    if (tick < 0) Error(MMLMessage::NumberOutOfRange);
+    track.Tick = static_cast<std::int32_t>(tick);
+    track.Time += static_cast<double>(ticks) * 60000.0 / (ReferenceTempo * TicksPerQuarter);
+}
+
+void TMML::AfterSoundingCommand()
+{
+    // A parallel block continues after its longest voice.
+    if (ParallelStartTick == -1) return;
+    const TTrack& track = Current();
+    ParallelEndTick = std::max(ParallelEndTick, track.Tick);
+    ParallelEndTime = std::max(ParallelEndTime, static_cast<double>(static_cast<std::int64_t>(track.Time)));
+}
+
+TMidiElement& TMML::Emit(TElementKind kind) { return EmitOnPort(kind, (Current().Channel - 1) / 16); }
+
+TMidiElement& TMML::EmitOnPort(TElementKind kind, int port)
+{
+    if (++eventCount_ > MaxEvents) Error(MMLMessage::SongTooLarge);
+    const TTrack& track = Current();
+    auto element = std::make_unique<TMidiElement>();
+    element->Kind = kind;
+    element->Tick = track.Tick;
+    element->Time = track.Time;
+    element->Serial = NextSerial++;
+    element->Track = CurrentTrack;
+    TMidiElement& added = *element;
+    PortAt(port).Elements.Add(std::move(element));
+    return added;
+}
+
+void TMML::EmitShort(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
+{
+    TMidiElement& element = Emit(ekShortMessage);
+    element.Status = static_cast<std::uint8_t>(status | ((Current().Channel - 1) % 16));
+    element.Data1 = data1;
+    element.Data2 = data2;
+}

@@ -1,0 +1,131 @@
+// The compile driver: one pass over the whole text, the first error shown with its line.
+#include <algorithm>
+#include <new>
+
+#include "Encoding.h"
+#include "MMLtoMID.h"
+
+TMML::TMML()
+{
+    ResetDefaults();
+    Midis = std::make_unique<TMidis>();
+    Tracks = std::make_unique<TTracks>();
+    Tracks->ResetTracks();
+}
+
+TMML::~TMML()
+{
+    Midis.reset();
+    Tracks.reset();
+}
+
+void TMML::ResetDefaults()
+{
+    CurrentTrack = 1;
+    TicksPerQuarter = 480;
+    ReferenceTempo = 60;
+    Tempo = 120;
+}
+
+std::string TMML::LineText() const { return "( 行 : " + std::to_string(Line) + " )"; }
+
+void TMML::Compile(const std::vector<std::string>& lines, TMessagePane& memo)
+{
+    // The language is defined over Shift-JIS bytes with CR LF after every line.
+    std::string text;
+    std::size_t size = 0;
+    for (const auto& line : lines) size += line.size() + 2;
+    text.reserve(size);
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    CompileText(Utf8ToCp932(text), memo);
+}
+
+void TMML::CompileText(std::string text, TMessagePane& memo)
+{
+    MessageMemo = &memo;
+    ResetDefaults();
+    for (int i = 0; i < TMidis::PortCount; ++i) PortAt(i).Elements.Clear();
+
+    TupletNotesLeft = 0;
+    TupletTicksLeft = 0;
+    NextSerial = 0;
+    CurrentTrack = 1;
+    Depth = 0;
+    Tracks->ResetTracks();
+    ChordDelay = 0;
+    memo.Clear();
+    Line = 1;
+    ParallelStartTick = -1;
+    ParallelEndTick = -1;
+    ParallelStartSerial = 0;
+    ParallelStartTime = 0.0;
+    ParallelEndTime = 0.0;
+    eventCount_ = 0;
+    commandCount_ = 0;
+    nesting_ = 0;
+    errorLocated_ = false;
+    frames_.clear();
+
+    // The text ends at its terminating zero. A zero byte inside it (a damaged file, pasted
+    // binary) would silently cut the piece short there, so it is read as the blank it stands for.
+    std::replace(text.begin(), text.end(), '\0', ' ');
+
+    try {
+        const char* p = text.c_str();
+        frames_.push_back(TSourceFrame{p, 1, &p, p, 1});
+        CompileBlock(0, p);
+        frames_.clear();
+        SortAll();
+    } catch (const Exception& e) {
+        frames_.clear();
+        SortAll();
+        memo.ShowError(e.Message() + LineText());
+    } catch (const std::bad_alloc&) {
+        frames_.clear();
+        SortAll();
+        memo.ShowError(std::string(MMLMessage::OutOfMemory) + LineText());
+    }
+}
+
+void TMML::SortAll()
+{
+    for (int i = 0; i < TMidis::PortCount; ++i) PortAt(i).Elements.Sort();
+}
+
+int TMML::LineAt(TSourceFrame& frame, const char* pos)
+{
+    // Lines are counted lazily from the start of the text, so every line feed counts exactly
+    // once wherever it stands, however often a repeat runs over it. The count is kept so that
+    // asking again further on reads only the new part.
+    if (pos < frame.CountedTo) {
+        frame.CountedTo = frame.Start;
+        frame.CountedLine = frame.StartLine;
+    }
+    frame.CountedLine += static_cast<int>(std::count(frame.CountedTo, pos, '\n'));
+    frame.CountedTo = pos;
+    return frame.CountedLine;
+}
+
+void TMML::LocateError(const char* pos)
+{
+    if (!frames_.empty()) {
+        TSourceFrame& frame = frames_.back();
+        Line = LineAt(frame, pos != nullptr ? pos : *frame.Cursor);
+    }
+    errorLocated_ = true;
+}
+
+void TMML::Error(const char* message)
+{
+    LocateError(nullptr);
+    throw Exception(message);
+}
+
+void TMML::ErrorAt(const char* message, const char* pos)
+{
+    LocateError(pos);
+    throw Exception(message);
+}

@@ -1,0 +1,225 @@
+// The MML compiler: the compile driver, the source readers, the per-track state and the command
+// loop, and the collection of the four port players that receives the compiled events.
+//
+// The compiler reads the editor's text as Shift-JIS bytes through one cursor, a pointer into a
+// zero-terminated buffer that Compile owns. Every reader takes the cursor by reference and leaves
+// it on the first byte it did not consume; nothing reads past the terminating zero.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TMIDI.h"
+
+// The message pane and the modal error display that a compilation reports to. The main window
+// and the command-line tool both implement it. Texts are UTF-8.
+class TMessagePane {
+public:
+    virtual ~TMessagePane() = default;
+    virtual void Clear() = 0;
+    // One entry of the pane; it may hold line ends of its own (a macro body that spans lines).
+    virtual void Add(const std::string& line) = 0;
+    // The error box: the message followed by the line text. Returns when the user has seen it.
+    virtual void ShowError(const std::string& text) = 0;
+};
+
+// One read argument of a command: present or not, and its value (0 when absent).
+struct TMMLParam {
+    bool Given = false;
+    std::int32_t Value = 0;
+};
+
+// The arguments of one command, in the order of its signature letters.
+class TMMLParams {
+public:
+    void Add(const TMMLParam& param) { items_.push_back(param); }
+    int Count() const { return static_cast<int>(items_.size()); }
+    const TMMLParam& Items(int index) const;
+    void Clear() { items_.clear(); }
+
+private:
+    std::vector<TMMLParam> items_;
+};
+
+// The compile state of one MML track.
+struct TTrack {
+    std::int32_t Channel = 1;  // 1..64: port (Channel-1) div 16, MIDI channel (Channel-1) mod 16
+    std::int32_t Tick = 0;
+    double Time = 0.0;  // the same clock in thousandths of a quarter note, a running sum
+    std::int32_t DefaultLength = 480;
+    std::int32_t Volume = 127;
+    std::int32_t Velocity = 127;
+    std::int32_t Octave = 3;
+    std::int32_t Gate = 8;
+    std::int32_t Transpose = 0;
+    std::int32_t Pan = 64;
+    bool Slur = false;  // the last note of this track ended in '&': its key is still held
+    // The key struck at the start of the current note or slurred run, and whether a slur bent it
+    // so that the bend must return to its centre. Kept per track so that one track's slur is
+    // never measured from, or ended by, another track's key.
+    std::int32_t LastNote = 0;
+    bool BendResetPending = false;
+};
+
+class TTracks {
+public:
+    static constexpr int TrackCount = 128;
+
+    // Every track back to its defaults; track n starts on channel ((n-1) mod 64) + 1.
+    void ResetTracks();
+    // Track n, 1..128; any other number raises the list's index error.
+    TTrack& TrackAt(int n);
+
+private:
+    std::array<TTrack, TrackCount> items_{};
+};
+
+// The four port players and the whole-song queries. Item 0 is port 1.
+class TMidis {
+public:
+    static constexpr int PortCount = 4;
+
+    TMidis();
+    TMidi& Items(int port) const;
+    int Count() const { return PortCount; }
+    // The largest Tick of a last event over the four lists (an empty list counts 0).
+    std::int32_t SongLength() const;
+    // The port whose last event is latest; among equal ends the higher port wins.
+    int LongestPort() const;
+    bool IsEmpty() const;
+
+private:
+    std::array<std::unique_ptr<TMidi>, PortCount> items_;
+};
+
+// Where the cursor of one text is: the main text or a macro body being expanded. Used to tell the
+// line of the cursor when an error is raised.
+struct TSourceFrame {
+    const char* Start = nullptr;          // first byte of the text
+    int StartLine = 1;                    // the line of that byte
+    const char* const* Cursor = nullptr;  // the cursor variable walking this text
+    const char* CountedTo = nullptr;      // line feeds before this byte are counted in CountedLine
+    int CountedLine = 1;
+};
+
+class TMML {
+public:
+    // Bounds that hold whatever the input: every compilation ends in bounded time and memory.
+    static constexpr int MaxNesting = 256;                  // repeat bodies and macro expansions
+    static constexpr int MaxEvents = 4 * 1024 * 1024;       // over the four ports together
+    static constexpr std::int64_t MaxCommands = 1 << 25;    // commands executed, repeats included
+    static constexpr std::int64_t MaxTick = 2147483647;     // a track's tick clock
+
+    TMML();
+    TMML(const TMML&) = delete;
+    TMML& operator=(const TMML&) = delete;
+    ~TMML();
+
+    void ResetDefaults();
+    TMidi& PortAt(int i) const { return Midis->Items(i); }
+    TTrack& TrackAt(int n) { return Tracks->TrackAt(n); }
+    std::string LineText() const;
+
+    // Compiles the editor's lines (UTF-8) into the four players' event lists. Never lets an error
+    // out: the first error is shown through memo.ShowError with its line, and the events made
+    // before it stay, sorted.
+    void Compile(const std::vector<std::string>& lines, TMessagePane& memo);
+    // The same from Shift-JIS text that already has its line ends (what Compile builds from the
+    // lines); used by Compile itself and by tools that hold the bytes.
+    void CompileText(std::string text, TMessagePane& memo);
+
+    std::unique_ptr<TTracks> Tracks;
+    int TicksPerQuarter = 480;
+    int CurrentTrack = 1;
+    int ReferenceTempo = 60;
+    int Tempo = 120;
+    int Line = 1;
+    int Depth = 0;
+    std::int32_t NextSerial = 0;
+    std::int32_t ParallelStartTick = -1;
+    std::int32_t ParallelEndTick = -1;
+    std::int32_t ParallelStartSerial = 0;
+    double ParallelStartTime = 0.0;
+    double ParallelEndTime = 0.0;
+    std::int32_t ChordDelay = 0;
+    std::int32_t TupletNotesLeft = 0;
+    std::int32_t TupletTicksLeft = 0;
+    std::unique_ptr<TMidis> Midis;
+
+    // --- The source readers. Each takes the cursor by reference. ---
+    static void SkipToLineEnd(const char*& p);
+    // Skips control characters 0x01..0x1F; true when it stopped at the terminating zero.
+    static bool SkipControls(const char*& p);
+    static bool IsLetter(char c);
+    std::int32_t ReadNumber(const char*& p);
+    // As ReadNumber, but a missing or malformed number is no error: false, with the cursor after
+    // the run that was collected.
+    static bool TryNumber(const char*& p, std::int32_t& value);
+    void ReadArgs(TMMLParams& params, const char* signature, const char*& p);
+    void ReadNumberList(TMMLParams& params, const char*& p);
+
+    // --- Lengths and notes. ---
+    double ReadLength(const char*& p, bool zeroDefault);
+    std::int32_t ReadTiedLength(const char*& p, bool zeroDefault);
+    std::int32_t NoteNumber(const char*& p);
+
+    // --- The command loop. ---
+    void CompileBlock(int pass, const char*& p);
+    void AdvanceTrack(std::int64_t ticks);
+
+    // Raises a compile error at the cursor of the innermost text; never returns.
+    [[noreturn]] void Error(const char* message);
+    // Raises a compile error reported on the line of pos, a byte of the innermost text: for a
+    // construct left open at the end of the text, the line where it began.
+    [[noreturn]] void ErrorAt(const char* message, const char* pos);
+
+private:
+    TTrack& Current() { return Tracks->TrackAt(CurrentTrack); }
+    // Stamps a new event with the current track's clocks and the next serial and appends it to
+    // the list of the port its channel selects (or of the given port).
+    TMidiElement& Emit(TElementKind kind);
+    TMidiElement& EmitOnPort(TElementKind kind, int port);
+    void EmitShort(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+    void EmitNoteOn(std::int32_t key, std::int32_t velocity);
+    void EmitNoteOff(std::int32_t key);
+    void EmitSlurBend(std::int32_t key);
+    void AfterSoundingCommand();
+
+    void CommandNote(const char*& p);
+    void CommandRest(const char*& p);
+    void CommandDefaultLength(const char*& p);
+    void CommandOctave(const char*& p);
+    void CommandGate(const char*& p);
+    void CommandTranspose(const char*& p);
+
+    void RunBlock(int pass, const char*& p);
+    void SortAll();
+    int LineAt(TSourceFrame& frame, const char* pos);
+    // Sets Line to the line of pos (or of the innermost cursor) once per error.
+    void LocateError(const char* pos);
+
+    std::vector<TSourceFrame> frames_;
+    TMessagePane* MessageMemo = nullptr;  // the pane of the latest compilation; not owned
+    int eventCount_ = 0;
+    std::int64_t commandCount_ = 0;
+    int nesting_ = 0;
+    bool errorLocated_ = false;
+};
+
+// The compile error texts, exactly as the user sees them.
+namespace MMLMessage {
+inline constexpr const char* UndefinedCommand = "未定義のコマンド";
+inline constexpr const char* SyntaxError = "構文エラー";
+inline constexpr const char* BadNumber = "数値として正しくありません";
+inline constexpr const char* NumberOutOfRange = "数値が範囲外です";
+inline constexpr const char* OctaveOutOfRange = "オクターブが範囲を超えました";
+inline constexpr const char* SlurOutOfRange = "スラーが範囲を超えています";
+inline constexpr const char* KeyOutOfRange = "音程が範囲を超えました";
+inline constexpr const char* NestingTooDeep = "入れ子が深すぎます";
+inline constexpr const char* SongTooLarge = "曲が大きすぎます";
+inline constexpr const char* RepeatNotClosed = "|:\"に対する\":|\"がありません";
+inline constexpr const char* OutOfMemory = "メモリが足りません";
+}  // namespace MMLMessage

@@ -1,0 +1,172 @@
+// Notes, rests, lengths, octaves, gate, transposition and slurs.
+#include <cmath>
+
+#include "MMLtoMID.h"
+
+namespace {
+constexpr std::uint8_t NoteOff = 0x80;
+constexpr std::uint8_t NoteOn = 0x90;
+constexpr std::uint8_t PitchBend = 0xE0;
+// Semitones above c of the letters A..G.
+constexpr int Pitch[7] = {9, 11, 0, 2, 4, 5, 7};
+}  // namespace
+
+// A length in ticks, not yet rounded: "*ticks", or a note value (4 is a quarter, 3 a third of a
+// whole note), each followed by any number of dots. No number means the default length, or 0
+// where the caller asks for a zero default (the arpeggio delay of a chord).
+double TMML::ReadLength(const char*& p, bool zeroDefault)
+{
+    double length;
+    if (*p == '*') {
+        ++p;
+        length = ReadNumber(p);
+    } else {
+        std::int32_t n = 0;
+        if (!TryNumber(p, n)) {
+            length = zeroDefault ? 0.0 : Current().DefaultLength;
+        } else if (n == 0) {
+            return 0.0;  // a zero length reads no dots
+        } else {
+            length = TicksPerQuarter * 4.0 / n;
+        }
+    }
+    int dots = 0;
+    while (*p == '.') {
+        ++p;
+        ++dots;
+    }
+    return length * (2.0 - std::pow(0.5, dots));
+}
+
+// A length with its ties, "4^16^*30", summed before it is cut to whole ticks so that c7^7 lasts
+// 548 ticks and not 274 + 274.
+std::int32_t TMML::ReadTiedLength(const char*& p, bool zeroDefault)
+{
+    double length = ReadLength(p, zeroDefault);
+    while (*p == '^') {
+        ++p;
+        length += ReadLength(p, zeroDefault);
+    }
+    // No clock could hold a longer length, and converting it would not be defined.
+    if (!(std::fabs(length) <= static_cast<double>(MaxTick))) Error(MMLMessage::SongTooLarge);
+    return static_cast<std::int32_t>(length);
+}
+
+// A note letter and its accidentals as a key number; c of octave 3 is key 60.
+std::int32_t TMML::NoteNumber(const char*& p)
+{
+    const char letter = static_cast<char>(*p & ~0x20);
+    ++p;
+    std::int64_t key = Pitch[letter - 'A'];
+    for (;; ++p) {
+        if (*p == '+')
+            ++key;
+        else if (*p == '-')
+            --key;
+        else
+            break;
+    }
+    const TTrack& track = Current();
+    key += static_cast<std::int64_t>(track.Octave) * 12 + track.Transpose + 24;
+    // A key outside the MIDI range would go out as a status byte and corrupt the stream.
+    if (key < 0 || key > 127) Error(MMLMessage::KeyOutOfRange);
+    return static_cast<std::int32_t>(key);
+}
+
+void TMML::EmitNoteOn(std::int32_t key, std::int32_t velocity)
+{
+    EmitShort(NoteOn, static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(velocity));
+    Current().LastNote = key;
+}
+
+void TMML::EmitNoteOff(std::int32_t key) { EmitShort(NoteOff, static_cast<std::uint8_t>(key), 127); }
+
+// The next note of a slurred run: the held key is bent to the new pitch. The receiver is expected
+// to bend 24 semitones at full range, so one semitone is 341 steps of the 14-bit value.
+void TMML::EmitSlurBend(std::int32_t key)
+{
+    const std::int32_t distance = key - Current().LastNote;
+    if (distance > 24 || distance < -24) Error(MMLMessage::SlurOutOfRange);
+    const std::int32_t value = distance * 341 + 8192;
+    EmitShort(PitchBend, static_cast<std::uint8_t>(value % 128), static_cast<std::uint8_t>(value / 128));
+}
+
+void TMML::CommandNote(const char*& p)
+{
+    const std::int32_t key = NoteNumber(p);
+    TMMLParams params;
+    ReadArgs(params, "LI", p);
+    TTrack& track = Current();
+    const std::int32_t length = params.Items(0).Given ? params.Items(0).Value : track.DefaultLength;
+    const std::int32_t velocity = params.Items(1).Given ? params.Items(1).Value : track.Velocity;
+
+    if (track.Slur)
+        EmitSlurBend(key);
+    else
+        EmitNoteOn(key, velocity);
+    const std::int64_t gate = static_cast<std::int64_t>(track.Gate) * length / 8;
+    if (*p == '&') {
+        ++p;
+        track.Slur = true;
+        track.BendResetPending = true;
+    } else {
+        track.Slur = false;
+    }
+    AdvanceTrack(gate);
+    if (!track.Slur) {
+        // The key struck at the start of the run, not the pitch it was bent to.
+        EmitNoteOff(track.LastNote);
+        if (track.BendResetPending) {
+            EmitShort(PitchBend, 0, 64);
+            track.BendResetPending = false;
+        }
+    }
+    AdvanceTrack(length - gate);
+}
+
+void TMML::CommandRest(const char*& p)
+{
+    ++p;
+    const std::int32_t length = ReadTiedLength(p, false);
+    // A negative length would turn the track's clock back under events already made.
+    if (length < 0) Error(MMLMessage::NumberOutOfRange);
+    AdvanceTrack(length);
+}
+
+void TMML::CommandDefaultLength(const char*& p)
+{
+    ++p;
+    const std::int32_t length = ReadTiedLength(p, false);
+    if (length < 0) Error(MMLMessage::NumberOutOfRange);
+    Current().DefaultLength = length;
+}
+
+void TMML::CommandOctave(const char*& p)
+{
+    const char c = *p++;
+    TTrack& track = Current();
+    std::int32_t octave;
+    if (c == '<')
+        octave = track.Octave + 1;
+    else if (c == '>')
+        octave = track.Octave - 1;
+    else
+        octave = ReadNumber(p);
+    if (octave < -1 || octave > 7) Error(MMLMessage::OctaveOutOfRange);
+    track.Octave = octave;
+}
+
+void TMML::CommandGate(const char*& p)
+{
+    ++p;
+    const std::int32_t gate = ReadNumber(p);
+    // Below 0 the note-off would come before its note-on and the clock would run backwards.
+    if (gate < 0) Error(MMLMessage::NumberOutOfRange);
+    Current().Gate = gate;
+}
+
+void TMML::CommandTranspose(const char*& p)
+{
+    ++p;
+    Current().Transpose = ReadNumber(p);
+}

@@ -1,0 +1,140 @@
+// The small readers every command shares: blanks, line ends, numbers and argument lists.
+#include <cstring>
+
+#include "MMLtoMID.h"
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Reads a number without raising: the cursor always moves past the run it collected, and the
+// result says whether the run was a valid number. Lengths and optional arguments use this
+// directly, since a missing number there is no error.
+bool TryReadNumber(const char*& p, std::int32_t& value)
+{
+    if (*p == '$') {
+        // $ and up to eight hex digits; eight give the 32-bit two's-complement value.
+        ++p;
+        const char* start = p;
+        std::uint32_t v = 0;
+        while (HexValue(*p) >= 0) {
+            v = (v << 4) | static_cast<std::uint32_t>(HexValue(*p));
+            ++p;
+        }
+        const auto digits = p - start;
+        if (digits == 0 || digits > 8) return false;
+        value = static_cast<std::int32_t>(v);
+        return true;
+    }
+    // The longest run of minus signs and digits; valid only as one optional leading minus sign
+    // followed by digits, within the 32-bit range.
+    const char* start = p;
+    while (*p == '-' || IsDigit(*p)) ++p;
+    const char* q = start;
+    const bool negative = q < p && *q == '-';
+    if (negative) ++q;
+    if (q == p) return false;
+    std::int64_t v = 0;
+    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    for (; q < p; ++q) {
+        if (!IsDigit(*q)) return false;
+        v = v * 10 + (*q - '0');
+        if (v > limit) return false;
+    }
+    value = static_cast<std::int32_t>(negative ? -v : v);
+    return true;
+}
+
+}  // namespace
+
+void TMML::SkipToLineEnd(const char*& p)
+{
+    while (*p != '\n' && *p != '\0') ++p;
+}
+
+bool TMML::SkipControls(const char*& p)
+{
+    while (*p >= 0x01 && *p <= 0x1F) ++p;
+    return *p == '\0';
+}
+
+bool TMML::IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+std::int32_t TMML::ReadNumber(const char*& p)
+{
+    std::int32_t value = 0;
+    if (!TryReadNumber(p, value)) Error(MMLMessage::BadNumber);
+    return value;
+}
+
+bool TMML::TryNumber(const char*& p, std::int32_t& value) { return TryReadNumber(p, value); }
+
+// One entry per signature letter, so entry i always belongs to letter i:
+//   I  a number 0..127        J  a number 1..128
+//   L  a length, the track's default length when none is written
+//   l  a length, 0 when none is written
+// A comma alone in a place is an absent argument; a missing or malformed number in an I or J
+// place is absent too, without an error. One comma after each argument is consumed.
+void TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p)
+{
+    for (const char* letter = signature; *letter != '\0'; ++letter) {
+        TMMLParam param;
+        if (*p == ',') {
+            ++p;
+            params.Add(param);
+            continue;
+        }
+        switch (*letter) {
+        case 'I':
+        case 'J': {
+            std::int32_t value = 0;
+            const bool read = TryReadNumber(p, value);
+            if (*p == ',') ++p;
+            if (read) {
+                param.Given = true;
+                param.Value = value;
+                const std::int32_t low = *letter == 'I' ? 0 : 1;
+                if (value < low || value > low + 127) Error(MMLMessage::NumberOutOfRange);
+            }
+            break;
+        }
+        case 'L':
+        case 'l': {
+            param.Value = ReadTiedLength(p, *letter == 'l');
+            param.Given = param.Value >= 0;
+            if (*p == ',') ++p;
+            break;
+        }
+        default:
+            break;
+        }
+        params.Add(param);
+    }
+}
+
+// Numbers separated by commas, up to the first place that holds neither; a comma alone is an
+// absent entry whose value 0 still counts as a data byte.
+void TMML::ReadNumberList(TMMLParams& params, const char*& p)
+{
+    for (;;) {
+        TMMLParam param;
+        if (*p == ',') {
+            ++p;
+            params.Add(param);
+            continue;
+        }
+        if (!TryReadNumber(p, param.Value)) return;
+        param.Given = true;
+        params.Add(param);
+        if (param.Value < 0 || param.Value > 127) Error(MMLMessage::NumberOutOfRange);
+        if (*p == ',') ++p;
+    }
+}

@@ -1,0 +1,27 @@
+#include <string>
+
+#include "MMLtoMID.h"
+
+void TTracks::ResetTracks()
+{
+    for (int n = 1; n <= TrackCount; ++n) {
+        TTrack& track = items_[static_cast<std::size_t>(n - 1)];
+        track = TTrack{};
+        // Tracks 65..128 share the channels of tracks 1..64 until a #ASSIGN moves them.
+        track.Channel = (n - 1) % 64 + 1;
+    }
+}
+
+TTrack& TTracks::TrackAt(int n)
+{
+    if (n < 1 || n > TrackCount)
+        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(n - 1) + ")");
+    return items_[static_cast<std::size_t>(n - 1)];
+}
+
+const TMMLParam& TMMLParams::Items(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+    return items_[static_cast<std::size_t>(index)];
+}

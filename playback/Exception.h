@@ -1,0 +1,19 @@
+// The one error class of the program. Every error, from the compiler, the sequence model or a
+// device, travels as an Exception carrying only its message text (UTF-8); whoever shows it to the
+// user decides what to add (the compiler adds the line text, nothing else does).
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+
+    const std::string& Message() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
