@@ -34,8 +34,9 @@ void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
         const char* const before = p;
         const char c = *p;
         if (c == '\0') {
-            // The end of the text inside a repeat body: the repeat was never closed.
-            if (Depth >= 2) Error(MMLMessage::RepeatNotClosed);
+            // The end of the text (or of a macro body) inside a repeat body opened in it: the
+            // repeat was never closed.
+            if (Depth > frames_.back().BaseDepth) Error(MMLMessage::RepeatNotClosed);
             return;
         }
         switch (Upper(c)) {
@@ -62,6 +63,42 @@ void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
         case 'K':  // transposition: k n semitones
             CommandTranspose(p);
             break;
+        case 'T':  // tempo: t n, t+n, t-n
+            CommandTempo(p);
+            break;
+        case '@':
+            if (IsLetter(p[1])) {
+                ++p;
+                if (Upper(*p) == 'E') {  // effects: @E a,b,c,d,e
+                    CommandEffects(p);
+                    break;
+                }
+                if (Upper(*p) == 'X') {  // system exclusive: @X b1,b2,...
+                    CommandSysEx(p);
+                    break;
+                }
+                Error(MMLMessage::UndefinedCommand);
+            }
+            CommandProgram(p);  // program: @program,msb,lsb
+            break;
+        case 'H':  // hold pedal: h n
+            CommandHold(p);
+            break;
+        case 'M':  // vibrato: m depth,rate,delay
+            CommandVibrato(p);
+            break;
+        case 'P':  // pan: p n, p+n, p-n
+            CommandPan(p);
+            break;
+        case 'U':  // velocity: u n, u+n, u-n
+            CommandVelocity(p);
+            break;
+        case 'V':  // volume: v n, v+n, v-n
+            CommandVolume(p);
+            break;
+        case '#':  // function: #name(arguments)
+            CallFunction(p);
+            break;
         case '/':
             if (p[1] == '/') {  // comment: "//" to the end of the line
                 ++p;
@@ -77,7 +114,8 @@ void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
                 ++p;
                 break;
             }
-            Error(MMLMessage::UndefinedCommand);
+            CommandBracket(p);  // [n], [@], [name]
+            break;
         default:
             // Blanks, line ends and other control characters, and every byte of 0x80 and above
             // (Japanese text outside comments reads its trail byte as a command character).
@@ -117,15 +155,14 @@ TMidiElement& TMML::EmitOnPort(TElementKind kind, int port)
 {
     if (++eventCount_ > MaxEvents) Error(MMLMessage::SongTooLarge);
     const TTrack& track = Current();
-    auto element = std::make_unique<TMidiElement>();
-    element->Kind = kind;
-    element->Tick = track.Tick;
-    element->Time = track.Time;
-    element->Serial = NextSerial++;
-    element->Track = CurrentTrack;
-    TMidiElement& added = *element;
-    PortAt(port).Elements.Add(std::move(element));
-    return added;
+    TMidiElement element;
+    element.Kind = kind;
+    element.Tick = track.Tick;
+    element.Time = track.Time;
+    element.Serial = NextSerial++;
+    element.Track = CurrentTrack;
+    TMidiElements& list = PortAt(port).Elements;
+    return list.Items(list.Add(std::move(element)));
 }
 
 void TMML::EmitShort(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)

@@ -9,6 +9,7 @@ TMML::TMML()
 {
     ResetDefaults();
     Midis = std::make_unique<TMidis>();
+    Macros = std::make_unique<TMMLMacros>();
     Tracks = std::make_unique<TTracks>();
     Tracks->ResetTracks();
 }
@@ -16,6 +17,7 @@ TMML::TMML()
 TMML::~TMML()
 {
     Midis.reset();
+    Macros.reset();
     Tracks.reset();
 }
 
@@ -54,6 +56,7 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
     NextSerial = 0;
     CurrentTrack = 1;
     Depth = 0;
+    Macros->Clear();
     Tracks->ResetTracks();
     ChordDelay = 0;
     memo.Clear();
@@ -75,7 +78,7 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
 
     try {
         const char* p = text.c_str();
-        frames_.push_back(TSourceFrame{p, 1, &p, p, 1});
+        frames_.push_back(TSourceFrame{p, 1, &p, p, 1, 1});
         CompileBlock(0, p);
         frames_.clear();
         SortAll();

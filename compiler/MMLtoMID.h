@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "TMIDI.h"
@@ -33,15 +34,31 @@ struct TMMLParam {
 };
 
 // The arguments of one command, in the order of its signature letters.
+// Every note reads one, so the first few entries live inside the object and only a long
+// system-exclusive list reaches the heap.
 class TMMLParams {
 public:
-    void Add(const TMMLParam& param) { items_.push_back(param); }
-    int Count() const { return static_cast<int>(items_.size()); }
+    void Add(const TMMLParam& param)
+    {
+        if (count_ < InlineCount)
+            inline_[static_cast<std::size_t>(count_)] = param;
+        else
+            more_.push_back(param);
+        ++count_;
+    }
+    int Count() const { return count_; }
     const TMMLParam& Items(int index) const;
-    void Clear() { items_.clear(); }
+    void Clear()
+    {
+        count_ = 0;
+        more_.clear();
+    }
 
 private:
-    std::vector<TMMLParam> items_;
+    static constexpr int InlineCount = 8;
+    std::array<TMMLParam, InlineCount> inline_{};
+    std::vector<TMMLParam> more_;
+    int count_ = 0;
 };
 
 // The compile state of one MML track.
@@ -71,9 +88,14 @@ public:
     // Every track back to its defaults; track n starts on channel ((n-1) mod 64) + 1.
     void ResetTracks();
     // Track n, 1..128; any other number raises the list's index error.
-    TTrack& TrackAt(int n);
+    TTrack& TrackAt(int n)
+    {
+        if (n < 1 || n > TrackCount) IndexError(n - 1);
+        return items_[static_cast<std::size_t>(n - 1)];
+    }
 
 private:
+    [[noreturn]] static void IndexError(int index);
     std::array<TTrack, TrackCount> items_{};
 };
 
@@ -95,6 +117,29 @@ private:
     std::array<std::unique_ptr<TMidi>, PortCount> items_;
 };
 
+// One macro: its bracketed name as written ("[Intro]"), its body verbatim, and the line on which
+// the body begins, from which lines inside the body are counted when it is expanded.
+struct TMMLMacro {
+    int Line = 1;
+    std::string Name;
+    std::string Body;
+};
+
+// The macros defined so far in this compilation, in order of definition.
+class TMMLMacros {
+public:
+    // The position of the macro whose name equals name byte for byte, or -1.
+    int IndexOf(const std::string& name) const;
+    const TMMLMacro& Items(int index) const;
+    int Count() const { return static_cast<int>(items_.size()); }
+    void Add(TMMLMacro macro);
+    void Clear();
+
+private:
+    std::vector<TMMLMacro> items_;
+    std::unordered_map<std::string, int> index_;  // names are looked up at every bracket
+};
+
 // Where the cursor of one text is: the main text or a macro body being expanded. Used to tell the
 // line of the cursor when an error is raised.
 struct TSourceFrame {
@@ -103,6 +148,9 @@ struct TSourceFrame {
     const char* const* Cursor = nullptr;  // the cursor variable walking this text
     const char* CountedTo = nullptr;      // line feeds before this byte are counted in CountedLine
     int CountedLine = 1;
+    // The depth at which this text runs: reaching its end deeper than this means a repeat opened
+    // in it was never closed. A macro body ends at its own end, also inside a repeat.
+    int BaseDepth = 1;
 };
 
 class TMML {
@@ -123,14 +171,15 @@ public:
     TTrack& TrackAt(int n) { return Tracks->TrackAt(n); }
     std::string LineText() const;
 
-    // Compiles the editor's lines (UTF-8) into the four players' event lists. Never lets an error
-    // out: the first error is shown through memo.ShowError with its line, and the events made
-    // before it stay, sorted.
+    // Compiles the editor's lines (UTF-8) into the four players' event lists. Never lets a compile
+    // error out: the first error is shown through memo.ShowError with its line, and the events
+    // anything is compiled.
     void Compile(const std::vector<std::string>& lines, TMessagePane& memo);
     // The same from Shift-JIS text that already has its line ends (what Compile builds from the
     // lines); used by Compile itself and by tools that hold the bytes.
     void CompileText(std::string text, TMessagePane& memo);
 
+    std::unique_ptr<TMMLMacros> Macros;
     std::unique_ptr<TTracks> Tracks;
     int TicksPerQuarter = 480;
     int CurrentTrack = 1;
@@ -148,6 +197,8 @@ public:
     std::int32_t TupletNotesLeft = 0;
     std::int32_t TupletTicksLeft = 0;
     std::unique_ptr<TMidis> Midis;
+    // The device number each port opens at every compilation (entry 0 is port 1); -1 leaves the
+    // port closed. The port dialog, or the command-line tool, sets it.
 
     // --- The source readers. Each takes the cursor by reference. ---
     static void SkipToLineEnd(const char*& p);
@@ -158,13 +209,23 @@ public:
     // As ReadNumber, but a missing or malformed number is no error: false, with the cursor after
     // the run that was collected.
     static bool TryNumber(const char*& p, std::int32_t& value);
-    void ReadArgs(TMMLParams& params, const char* signature, const char*& p);
+    // Raises "数値が範囲外です" for a value outside its letter's range; with raise false it reads
+    // the whole list anyway and returns false instead.
+    bool ReadArgs(TMMLParams& params, const char* signature, const char*& p, bool raise = true);
     void ReadNumberList(TMMLParams& params, const char*& p);
 
     // --- Lengths and notes. ---
     double ReadLength(const char*& p, bool zeroDefault);
     std::int32_t ReadTiedLength(const char*& p, bool zeroDefault);
     std::int32_t NoteNumber(const char*& p);
+
+    // --- Brackets, macros and functions. ---
+    std::string ReadBracket(const char*& p);
+    void DefineMacro(const std::string& name, const char*& p);
+    void CallFunction(const char*& p);
+    std::string ReadFunctionName(const char*& p);
+    void InitSoundModule(const char* kind, const char*& p);
+    void EmitControlChange(int controller, int value);
 
     // --- The command loop. ---
     void CompileBlock(int pass, const char*& p);
@@ -194,6 +255,21 @@ private:
     void CommandOctave(const char*& p);
     void CommandGate(const char*& p);
     void CommandTranspose(const char*& p);
+    void CommandBracket(const char*& p);
+    void CommandTempo(const char*& p);
+    void CommandProgram(const char*& p);
+    void CommandEffects(const char*& p);
+    void CommandSysEx(const char*& p);
+    void CommandHold(const char*& p);
+    void CommandVibrato(const char*& p);
+    void CommandPan(const char*& p);
+    void CommandVelocity(const char*& p);
+    void CommandVolume(const char*& p);
+    // "n", "+n" or "-n" after the command letter: the new value, absolute or relative to current.
+    // False when no valid number follows (the cursor is then where the reading stopped).
+    bool ReadRelative(const char*& p, std::int32_t current, std::int64_t& value);
+    // A warning line in the message pane: the compilation goes on.
+    void Warn(const char* message);
 
     void RunBlock(int pass, const char*& p);
     void SortAll();
@@ -222,4 +298,14 @@ inline constexpr const char* NestingTooDeep = "入れ子が深すぎます";
 inline constexpr const char* SongTooLarge = "曲が大きすぎます";
 inline constexpr const char* RepeatNotClosed = "|:\"に対する\":|\"がありません";
 inline constexpr const char* OutOfMemory = "メモリが足りません";
+inline constexpr const char* BadMacroName = "マクロ名が異常です";
+inline constexpr const char* MacroNameStartsWithDigit = "数字で始まるマクロ名は使えません";
+inline constexpr const char* RecursiveMacro = "マクロの再帰呼び出しは出来ません";
+inline constexpr const char* BadFunctionName = "ファンクション名が異常です";
+inline constexpr const char* ParameterOutOfRange = "パラメータが範囲外";
+inline constexpr const char* BadParameter = "パラメータが異常";
+inline constexpr const char* VelocityOutOfRange = "ベロシティが範囲を超えました";
+inline constexpr const char* TempoOutOfRange = "テンポが範囲を超えています";
+inline constexpr const char* HoldOutOfRange = "ホールドが範囲を超えています";
+inline constexpr const char* WarningPrefix = "警告: ";
 }  // namespace MMLMessage

@@ -30,12 +30,14 @@ double TMML::ReadLength(const char*& p, bool zeroDefault)
             length = TicksPerQuarter * 4.0 / n;
         }
     }
-    int dots = 0;
+    // Each dot adds half of what the one before added: 1.5, 1.75, 1.875 times the length.
+    double factor = 1.0, added = 1.0;
     while (*p == '.') {
         ++p;
-        ++dots;
+        added *= 0.5;
+        factor += added;
     }
-    return length * (2.0 - std::pow(0.5, dots));
+    return length * factor;
 }
 
 // A length with its ties, "4^16^*30", summed before it is cut to whole ticks so that c7^7 lasts

@@ -83,8 +83,9 @@ bool TMML::TryNumber(const char*& p, std::int32_t& value) { return TryReadNumber
 //   l  a length, 0 when none is written
 // A comma alone in a place is an absent argument; a missing or malformed number in an I or J
 // place is absent too, without an error. One comma after each argument is consumed.
-void TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p)
+bool TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p, bool raise)
 {
+    bool inRange = true;
     for (const char* letter = signature; *letter != '\0'; ++letter) {
         TMMLParam param;
         if (*p == ',') {
@@ -102,7 +103,10 @@ void TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p)
                 param.Given = true;
                 param.Value = value;
                 const std::int32_t low = *letter == 'I' ? 0 : 1;
-                if (value < low || value > low + 127) Error(MMLMessage::NumberOutOfRange);
+                if (value < low || value > low + 127) {
+                    if (raise) Error(MMLMessage::NumberOutOfRange);
+                    inRange = false;
+                }
             }
             break;
         }
@@ -118,6 +122,7 @@ void TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p)
         }
         params.Add(param);
     }
+    return inRange;
 }
 
 // Numbers separated by commas, up to the first place that holds neither; a comma alone is an

@@ -12,16 +12,15 @@ void TTracks::ResetTracks()
     }
 }
 
-TTrack& TTracks::TrackAt(int n)
+void TTracks::IndexError(int index)
 {
-    if (n < 1 || n > TrackCount)
-        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(n - 1) + ")");
-    return items_[static_cast<std::size_t>(n - 1)];
+    throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
 }
 
 const TMMLParam& TMMLParams::Items(int index) const
 {
     if (index < 0 || index >= Count())
         throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
-    return items_[static_cast<std::size_t>(index)];
+    return index < InlineCount ? inline_[static_cast<std::size_t>(index)]
+                               : more_[static_cast<std::size_t>(index - InlineCount)];
 }

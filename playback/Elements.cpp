@@ -14,23 +14,27 @@ int CompareElements(const TMidiElement& a, const TMidiElement& b)
     return 0;
 }
 
-int TMidiElements::Add(std::unique_ptr<TMidiElement> element)
+int TMidiElements::Add(TMidiElement element)
 {
     items_.push_back(std::move(element));
     return Count() - 1;
 }
 
-TMidiElement& TMidiElements::Items(int index) const
+const TMidiElement& TMidiElements::Items(int index) const
 {
     if (index < 0 || index >= Count())
         throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
-    return *items_[static_cast<std::size_t>(index)];
+    return items_[static_cast<std::size_t>(index)];
+}
+
+TMidiElement& TMidiElements::Items(int index)
+{
+    return const_cast<TMidiElement&>(std::as_const(*this).Items(index));
 }
 
 void TMidiElements::Clear()
 {
-    // Destroyed in index order; each record frees its own system-exclusive bytes.
-    for (auto& item : items_) item.reset();
+    // Each record frees its own system-exclusive bytes.
     items_.clear();
 }
 
@@ -47,44 +51,96 @@ void TMidiElements::Clear()
 // the order these steps give them, so a list of two equal items A, B becomes B, A, and A, B, C, D
 // becomes C, D, A, B. The order is part of how a piece sounds, so no other algorithm may stand in.
 //
-// Each partition touches only its own range, so ranges may be done in any order without changing
-// the result: they are kept on an explicit stack, which keeps a hostile input from exhausting the
-// call stack. The same hostile input could still make the partitions lopsided and the sort
-// quadratic; a range that has been split far more often than a balanced sort needs is finished by
-// std::sort instead, which agrees with the steps above on every pair of items with different keys.
-void TMidiElements::Sort()
+// When no two items share both keys the sorted order is unique, so any correct sort gives exactly
+// what these steps give; the list is then sorted with std::sort, which also stays fast on the
+// shape compiled pieces have (one ascending run per track, one after another), where the middle
+// pivot is often a run's smallest item and each partition sheds only a few items. Only a list with
+// items of equal keys runs the steps themselves.
+//
+// They run on a compact array of keys, and the records are moved into their places once at the
+// end. Their ranges are kept on an explicit stack, so a hostile input cannot exhaust the call
+// stack; and since a hostile input could make the partitions lopsided for long enough to be
+// quadratic, the steps have a budget of comparisons far above what any real piece needs, past
+// which the ranges still open are finished by std::sort.
+namespace {
+
+struct SortKey {
+    std::int32_t Tick, Serial;
+    std::uint32_t Index;  // where the record stands before sorting
+};
+
+int CompareKeys(const SortKey& a, const SortKey& b)
 {
-    if (items_.size() < 2) return;
+    if (a.Tick != b.Tick) return a.Tick < b.Tick ? -1 : 1;
+    if (a.Serial != b.Serial) return a.Serial < b.Serial ? -1 : 1;
+    return 0;
+}
+
+bool KeyLess(const SortKey& a, const SortKey& b) { return CompareKeys(a, b) < 0; }
+
+void PartitionExchangeSort(std::vector<SortKey>& keys)
+{
     struct Range {
         std::ptrdiff_t L, R;
-        int Depth;
     };
-    const int depthLimit = 2 * static_cast<int>(std::log2(static_cast<double>(items_.size()))) + 32;
-    auto less = [](const std::unique_ptr<TMidiElement>& a, const std::unique_ptr<TMidiElement>& b) {
-        return CompareElements(*a, *b) < 0;
-    };
-    std::vector<Range> pending{{0, static_cast<std::ptrdiff_t>(items_.size()) - 1, 0}};
+    const double n = static_cast<double>(keys.size());
+    double budget = 64.0 * n * (std::log2(n) + 1.0);
+    std::vector<Range> pending{{0, static_cast<std::ptrdiff_t>(keys.size()) - 1}};
     while (!pending.empty()) {
-        Range range = pending.back();
+        const Range range = pending.back();
         pending.pop_back();
-        std::ptrdiff_t L = range.L;
-        const std::ptrdiff_t R = range.R;
-        if (range.Depth > depthLimit) {
-            std::sort(items_.begin() + L, items_.begin() + R + 1, less);
+        const std::ptrdiff_t L = range.L, R = range.R;
+        if (budget < 0) {
+            std::sort(keys.begin() + L, keys.begin() + R + 1, KeyLess);
             continue;
         }
+        budget -= static_cast<double>(R - L + 1);
         std::ptrdiff_t i = L, j = R;
-        const TMidiElement* pivot = items_[static_cast<std::size_t>((L + R) / 2)].get();
+        const SortKey pivot = keys[static_cast<std::size_t>((L + R) / 2)];
         do {
-            while (CompareElements(*items_[static_cast<std::size_t>(i)], *pivot) < 0) ++i;
-            while (CompareElements(*items_[static_cast<std::size_t>(j)], *pivot) > 0) --j;
+            while (CompareKeys(keys[static_cast<std::size_t>(i)], pivot) < 0) ++i;
+            while (CompareKeys(keys[static_cast<std::size_t>(j)], pivot) > 0) --j;
             if (i <= j) {
-                std::swap(items_[static_cast<std::size_t>(i)], items_[static_cast<std::size_t>(j)]);
+                std::swap(keys[static_cast<std::size_t>(i)], keys[static_cast<std::size_t>(j)]);
                 ++i;
                 --j;
             }
         } while (i <= j);
-        if (i < R) pending.push_back({i, R, range.Depth + 1});
-        if (L < j) pending.push_back({L, j, range.Depth + 1});
+        if (i < R) pending.push_back({i, R});
+        if (L < j) pending.push_back({L, j});
     }
+}
+
+}  // namespace
+
+void TMidiElements::Sort()
+{
+    if (items_.size() < 2) return;
+    auto originalKeys = [this] {
+        std::vector<SortKey> keys(items_.size());
+        for (std::size_t k = 0; k < items_.size(); ++k)
+            keys[k] = SortKey{items_[k].Tick, items_[k].Serial, static_cast<std::uint32_t>(k)};
+        return keys;
+    };
+    std::vector<SortKey> keys = originalKeys();
+    std::sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+        const int c = CompareKeys(a, b);
+        return c != 0 ? c < 0 : a.Index < b.Index;
+    });
+    const bool equalKeys = std::adjacent_find(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+                               return CompareKeys(a, b) == 0;
+                           }) != keys.end();
+    if (equalKeys) {
+        keys = originalKeys();
+        PartitionExchangeSort(keys);
+    }
+
+    // Gather the records in their new order. The sorted order mostly merges runs that lie in
+    // order in the list (one per track), so the reads stream; the buffer they go to is kept for
+    // the next sort, so a compilation does not pay for fresh memory each time.
+    spare_.clear();
+    spare_.reserve(items_.size());
+    for (const SortKey& key : keys) spare_.push_back(std::move(items_[key.Index]));
+    items_.swap(spare_);
+    spare_.clear();
 }
