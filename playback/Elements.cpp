@@ -52,10 +52,10 @@ void TMidiElements::Clear()
 // becomes C, D, A, B. The order is part of how a piece sounds, so no other algorithm may stand in.
 //
 // When no two items share both keys the sorted order is unique, so any correct sort gives exactly
-// what these steps give; the list is then sorted with std::sort, which also stays fast on the
-// shape compiled pieces have (one ascending run per track, one after another), where the middle
-// pivot is often a run's smallest item and each partition sheds only a few items. Only a list with
-// items of equal keys runs the steps themselves.
+// what these steps give; the list is then sorted by merging its ascending runs, which stays fast
+// on the shape compiled pieces have (one ascending run per track, one after another), where the
+// middle pivot is often a run's smallest item and each partition sheds only a few items. Only a
+// list with items of equal keys runs the steps themselves.
 //
 // They run on a compact array of keys, and the records are moved into their places once at the
 // end. Their ranges are kept on an explicit stack, so a hostile input cannot exhaust the call
@@ -111,6 +111,35 @@ void PartitionExchangeSort(std::vector<SortKey>& keys)
     }
 }
 
+// Sorts by the keys and, among equal keys, by the index. A compiled list is a series of ascending
+// runs, one per stretch of a track, so the runs are found and merged pairwise: a few passes where
+// a general sort would need many.
+void SortRuns(std::vector<SortKey>& keys)
+{
+    auto less = [](const SortKey& a, const SortKey& b) {
+        const int c = CompareKeys(a, b);
+        return c != 0 ? c < 0 : a.Index < b.Index;
+    };
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t k = 1; k < keys.size(); ++k)
+        if (less(keys[k], keys[k - 1])) bounds.push_back(k);
+    bounds.push_back(keys.size());
+    std::vector<SortKey> other(keys.size());
+    while (bounds.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
+            const std::size_t first = bounds[r], middle = bounds[r + 1];
+            const std::size_t last = r + 2 < bounds.size() ? bounds[r + 2] : middle;
+            std::merge(keys.begin() + static_cast<std::ptrdiff_t>(first), keys.begin() + static_cast<std::ptrdiff_t>(middle),
+                       keys.begin() + static_cast<std::ptrdiff_t>(middle), keys.begin() + static_cast<std::ptrdiff_t>(last),
+                       other.begin() + static_cast<std::ptrdiff_t>(first), less);
+            merged.push_back(last);
+        }
+        keys.swap(other);
+        bounds = std::move(merged);
+    }
+}
+
 }  // namespace
 
 void TMidiElements::Sort()
@@ -123,10 +152,7 @@ void TMidiElements::Sort()
         return keys;
     };
     std::vector<SortKey> keys = originalKeys();
-    std::sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
-        const int c = CompareKeys(a, b);
-        return c != 0 ? c < 0 : a.Index < b.Index;
-    });
+    SortRuns(keys);
     const bool equalKeys = std::adjacent_find(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
                                return CompareKeys(a, b) == 0;
                            }) != keys.end();
@@ -134,6 +160,10 @@ void TMidiElements::Sort()
         keys = originalKeys();
         PartitionExchangeSort(keys);
     }
+    const bool inOrder = std::all_of(keys.begin(), keys.end(), [&](const SortKey& key) {
+        return key.Index == static_cast<std::uint32_t>(&key - keys.data());
+    });
+    if (inOrder) return;  // a one-track list usually is
 
     // Gather the records in their new order. The sorted order mostly merges runs that lie in
     // order in the list (one per track), so the reads stream; the buffer they go to is kept for

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,62 @@ TEST(Elements, SortHandlesLargeAndHostileLists)
         list.Sort();
         for (int i = 1; i < list.Count(); ++i)
             ASSERT_LE(CompareElements(list.Items(i - 1), list.Items(i)), 0) << "shape " << shape << " at " << i;
+    }
+}
+
+// The partition-exchange steps written out plainly, recursion and all, on (tick, serial, name)
+// triples: what Sort must match whatever shortcuts it takes.
+void ReferenceSort(std::vector<std::array<int, 3>>& items, int L, int R)
+{
+    auto compare = [](const std::array<int, 3>& a, const std::array<int, 3>& b) {
+        return a[0] != b[0] ? a[0] - b[0] : a[1] - b[1];
+    };
+    do {
+        int i = L, j = R;
+        const auto pivot = items[static_cast<std::size_t>((L + R) / 2)];
+        do {
+            while (compare(items[static_cast<std::size_t>(i)], pivot) < 0) ++i;
+            while (compare(items[static_cast<std::size_t>(j)], pivot) > 0) --j;
+            if (i <= j) std::swap(items[static_cast<std::size_t>(i++)], items[static_cast<std::size_t>(j--)]);
+        } while (i <= j);
+        if (L < j) ReferenceSort(items, L, j);
+        L = i;
+    } while (L < R);
+}
+
+TEST(Elements, SortMatchesThePlainStepsOnCompiledShapes)
+{
+    // Runs of ascending ticks (tracks written one after another), with and without keys shared
+    // between runs (parallel branches), and a list already in order.
+    std::uint32_t seed = 12345;
+    auto random = [&] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+    for (int shape = 0; shape < 4; ++shape) {
+        std::vector<std::array<int, 3>> reference;
+        int serial = 0;
+        const int runs = shape == 3 ? 1 : 12;
+        for (int run = 0; run < runs; ++run) {
+            int tick = 0;
+            const int branchSerial = serial;
+            for (int k = 0; k < 500; ++k) {
+                tick += static_cast<int>(random() % 3) * 120;
+                const int key = shape == 1 || shape == 2 ? branchSerial + k : serial++;
+                reference.push_back({tick, shape == 2 && run % 2 ? key - 1 : key, static_cast<int>(reference.size())});
+            }
+            if (shape == 1 || shape == 2) serial = branchSerial + (run % 3 == 2 ? 500 : 0);
+        }
+        TMidiElements list;
+        for (const auto& [tick, key, name] : reference) {
+            TMidiElement e;
+            e.Tick = tick;
+            e.Serial = key;
+            e.Track = name;
+            list.Add(std::move(e));
+        }
+        ReferenceSort(reference, 0, static_cast<int>(reference.size()) - 1);
+        list.Sort();
+        std::vector<int> expected;
+        for (const auto& item : reference) expected.push_back(item[2]);
+        EXPECT_EQ(Names(list), expected) << "shape " << shape;
     }
 }
 
