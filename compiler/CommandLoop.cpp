@@ -8,12 +8,13 @@ namespace {
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace
 
-void TMML::CompileBlock(int pass, const char*& p)
+TMML::TBlockEnd TMML::CompileBlock(int pass, const char*& p)
 {
     ++Depth;
     if (++nesting_ > MaxNesting) Error(MMLMessage::NestingTooDeep);
+    TBlockEnd end = TBlockEnd::Text;
     try {
-        RunBlock(pass, p);
+        end = RunBlock(pass, p);
     } catch (const Exception&) {
         // A list's index error and the like carry no line; they get the line of this text.
         if (!errorLocated_) LocateError(nullptr);
@@ -26,9 +27,10 @@ void TMML::CompileBlock(int pass, const char*& p)
         Error(e.what());
     }
     --nesting_;
+    return end;
 }
 
-void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
+TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
 {
     for (;;) {
         const char* const before = p;
@@ -36,8 +38,8 @@ void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
         if (c == '\0') {
             // The end of the text (or of a macro body) inside a repeat body opened in it: the
             // repeat was never closed.
-            if (Depth > frames_.back().BaseDepth) Error(MMLMessage::RepeatNotClosed);
-            return;
+            if (Depth > frames_.back().BaseDepth) ErrorAt(MMLMessage::RepeatNotClosed, openRepeats_.back());
+            return TBlockEnd::Text;
         }
         switch (Upper(c)) {
         case 'A': case 'B': case 'C': case 'D': case 'E': case 'F': case 'G':
@@ -99,16 +101,54 @@ void TMML::RunBlock([[maybe_unused]] int pass, const char*& p)
         case '#':  // function: #name(arguments)
             CallFunction(p);
             break;
+        case '\'':  // chord: 'notes'length,delay&
+            CommandChord(p);
+            AfterSoundingCommand();
+            break;
+        case '{':  // tuplet: {notes}length
+            BeginTuplet(p);
+            break;
+        case '}':
+            EndTuplet(p);
+            break;
+        case '|':
+            if (p[1] == ':') {  // repeat: |:count body :|
+                CommandRepeat(p);
+                break;
+            }
+            // volta: the last pass of a repeat ends here; other passes and texts outside a
+            // repeat pass over it
+            ++p;
+            if (pass == 1) {
+                --Depth;
+                return TBlockEnd::Volta;
+            }
+            break;
         case '/':
             if (p[1] == '/') {  // comment: "//" to the end of the line
                 ++p;
                 SkipToLineEnd(p);
                 break;
             }
-            Error(MMLMessage::UndefinedCommand);
+            if (p[1] == ':') {  // parallel block: /: voice / voice :/
+                OpenParallel(p);
+                break;
+            }
+            NextVoice(p);  // "/": the next voice
+            break;
         case ':':
-            if (p[1] != '|' && p[1] != '/') Error(MMLMessage::SyntaxError);
-            Error(MMLMessage::UndefinedCommand);
+            if (p[1] == '|') {  // end of a repeat body
+                // Outside a repeat it would silently end the piece here; it is a mistake instead.
+                if (Depth <= frames_.back().BaseDepth) Error(MMLMessage::SyntaxError);
+                p += 2;
+                --Depth;
+                return TBlockEnd::RepeatEnd;
+            }
+            if (p[1] == '/') {  // end of a parallel block
+                CloseParallel(p);
+                break;
+            }
+            Error(MMLMessage::SyntaxError);
         case '[':
             if (p[1] == '\0') {  // a "[" that ends the text closes nothing and is passed over
                 ++p;
@@ -146,7 +186,7 @@ void TMML::AfterSoundingCommand()
     if (ParallelStartTick == -1) return;
     const TTrack& track = Current();
     ParallelEndTick = std::max(ParallelEndTick, track.Tick);
-    ParallelEndTime = std::max(ParallelEndTime, static_cast<double>(static_cast<std::int64_t>(track.Time)));
+    ParallelEndTime = std::max(ParallelEndTime, track.Time);  // exact, as at the block's start
 }
 
 TMidiElement& TMML::Emit(TElementKind kind) { return EmitOnPort(kind, (Current().Channel - 1) / 16); }

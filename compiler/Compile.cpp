@@ -71,6 +71,8 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
     nesting_ = 0;
     errorLocated_ = false;
     frames_.clear();
+    openRepeats_.clear();
+    parallelSerialEnd_ = 0;
 
     // The text ends at its terminating zero. A zero byte inside it (a damaged file, pasted
     // binary) would silently cut the piece short there, so it is read as the blank it stands for.

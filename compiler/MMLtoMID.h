@@ -79,6 +79,9 @@ struct TTrack {
     // never measured from, or ended by, another track's key.
     std::int32_t LastNote = 0;
     bool BendResetPending = false;
+    // Every key struck and still held by a slur or a tie, in the order struck: whatever ends the
+    // run releases all of them, so a chord tied into a note leaves no key sounding.
+    std::vector<std::int32_t> Held;
 };
 
 class TTracks {
@@ -158,7 +161,7 @@ public:
     // Bounds that hold whatever the input: every compilation ends in bounded time and memory.
     static constexpr int MaxNesting = 256;                  // repeat bodies and macro expansions
     static constexpr int MaxEvents = 4 * 1024 * 1024;       // over the four ports together
-    static constexpr std::int64_t MaxCommands = 1 << 25;    // commands executed, repeats included
+    static constexpr std::int64_t MaxCommands = 1 << 25;    // bytes read by commands, repeats included
     static constexpr std::int64_t MaxTick = 2147483647;     // a track's tick clock
 
     TMML();
@@ -228,7 +231,10 @@ public:
     void EmitControlChange(int controller, int value);
 
     // --- The command loop. ---
-    void CompileBlock(int pass, const char*& p);
+    // How a block ended: at the end of its text, at the ":|" of its repeat, or at a volta "|"
+    // in the last pass of its repeat.
+    enum class TBlockEnd { Text, RepeatEnd, Volta };
+    TBlockEnd CompileBlock(int pass, const char*& p);
     void AdvanceTrack(std::int64_t ticks);
 
     // Raises a compile error at the cursor of the innermost text; never returns.
@@ -271,7 +277,17 @@ private:
     // A warning line in the message pane: the compilation goes on.
     void Warn(const char* message);
 
-    void RunBlock(int pass, const char*& p);
+    TBlockEnd RunBlock(int pass, const char*& p);
+    void CommandChord(const char*& p);
+    void BeginTuplet(const char*& p);
+    void EndTuplet(const char*& p);
+    void CommandRepeat(const char*& p);
+    void OpenParallel(const char*& p);
+    void NextVoice(const char*& p);
+    void CloseParallel(const char*& p);
+    // Moves the current track's clocks to a tick and time of its own note events.
+    void SetClock(std::int64_t tick, double time);
+    void ReleaseHeld();
     void SortAll();
     int LineAt(TSourceFrame& frame, const char* pos);
     // Sets Line to the line of pos (or of the innermost cursor) once per error.
@@ -282,6 +298,8 @@ private:
     int eventCount_ = 0;
     std::int64_t commandCount_ = 0;
     int nesting_ = 0;
+    std::vector<const char*> openRepeats_;  // where each repeat being compiled began
+    std::int32_t parallelSerialEnd_ = 0;    // one past the largest serial of the open block
     bool errorLocated_ = false;
 };
 
@@ -308,4 +326,9 @@ inline constexpr const char* VelocityOutOfRange = "ベロシティが範囲を�
 inline constexpr const char* TempoOutOfRange = "テンポが範囲を超えています";
 inline constexpr const char* HoldOutOfRange = "ホールドが範囲を超えています";
 inline constexpr const char* WarningPrefix = "警告: ";
+inline constexpr const char* ChordDelayTooLong = "和音のディレイが長すぎます";
+inline constexpr const char* UndefinedInChord = "和音内に未定義のコマンドがあります";
+inline constexpr const char* MacroInTuplet = "連符内でマクロは使えません";
+inline constexpr const char* NestedTuplet = "連符の入れ子は出来ません";
+inline constexpr const char* NestedParallel = "パラレル処理の入れ子は出来ません";
 }  // namespace MMLMessage

@@ -44,6 +44,15 @@ double TMML::ReadLength(const char*& p, bool zeroDefault)
 // 548 ticks and not 274 + 274.
 std::int32_t TMML::ReadTiedLength(const char*& p, bool zeroDefault)
 {
+    if (TupletNotesLeft > 0) {
+        // Inside a tuplet the length is the next share, read from nothing; the first shares are
+        // rounded down and the remainder falls to the last. A delay takes no share.
+        if (zeroDefault) return 0;
+        const std::int32_t share = TupletTicksLeft / TupletNotesLeft;
+        --TupletNotesLeft;
+        TupletTicksLeft -= share;
+        return share;
+    }
     double length = ReadLength(p, zeroDefault);
     while (*p == '^') {
         ++p;
@@ -78,7 +87,9 @@ std::int32_t TMML::NoteNumber(const char*& p)
 void TMML::EmitNoteOn(std::int32_t key, std::int32_t velocity)
 {
     EmitShort(NoteOn, static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(velocity));
-    Current().LastNote = key;
+    TTrack& track = Current();
+    track.LastNote = key;
+    track.Held.push_back(key);
 }
 
 void TMML::EmitNoteOff(std::int32_t key) { EmitShort(NoteOff, static_cast<std::uint8_t>(key), 127); }
@@ -91,6 +102,21 @@ void TMML::EmitSlurBend(std::int32_t key)
     if (distance > 24 || distance < -24) Error(MMLMessage::SlurOutOfRange);
     const std::int32_t value = distance * 341 + 8192;
     EmitShort(PitchBend, static_cast<std::uint8_t>(value % 128), static_cast<std::uint8_t>(value / 128));
+    // Whatever ends the run owes the return of the bend, also after a tied chord.
+    Current().BendResetPending = true;
+}
+
+// The end of a note or slurred run: every key it struck is released, then the bend returns to its
+// centre if a slur moved it.
+void TMML::ReleaseHeld()
+{
+    TTrack& track = Current();
+    for (const std::int32_t key : track.Held) EmitNoteOff(key);
+    track.Held.clear();
+    if (track.BendResetPending) {
+        EmitShort(PitchBend, 0, 64);
+        track.BendResetPending = false;
+    }
 }
 
 void TMML::CommandNote(const char*& p)
@@ -102,10 +128,12 @@ void TMML::CommandNote(const char*& p)
     const std::int32_t length = params.Items(0).Given ? params.Items(0).Value : track.DefaultLength;
     const std::int32_t velocity = params.Items(1).Given ? params.Items(1).Value : track.Velocity;
 
-    if (track.Slur)
+    if (track.Slur) {
         EmitSlurBend(key);
-    else
+    } else {
+        track.Held.clear();
         EmitNoteOn(key, velocity);
+    }
     const std::int64_t gate = static_cast<std::int64_t>(track.Gate) * length / 8;
     if (*p == '&') {
         ++p;
@@ -115,14 +143,8 @@ void TMML::CommandNote(const char*& p)
         track.Slur = false;
     }
     AdvanceTrack(gate);
-    if (!track.Slur) {
-        // The key struck at the start of the run, not the pitch it was bent to.
-        EmitNoteOff(track.LastNote);
-        if (track.BendResetPending) {
-            EmitShort(PitchBend, 0, 64);
-            track.BendResetPending = false;
-        }
-    }
+    // The key struck at the start of the run, not the pitch it was bent to.
+    if (!track.Slur) ReleaseHeld();
     AdvanceTrack(length - gate);
 }
 

@@ -92,6 +92,16 @@ TEST(CliEvents, UsageAndFileErrorsExitTwo)
     EXPECT_NE(missing.Err.find("/nonexistent/piece.mml"), std::string::npos);
 }
 
+// The example piece uses every construct of the language; its events are checked in, so any change
+// in what the compiler makes of it shows here. After a deliberate change, regenerate the file with
+// quaverly-cli events examples/kaeru.mml > tests/fixtures/kaeru.events.jsonl and review the diff.
+TEST(CliEvents, ExamplePieceMatchesItsGoldenEvents)
+{
+    const CliRun run = Cli("events examples/kaeru.mml");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, Slurp("tests/fixtures/kaeru.events.jsonl"));
+}
+
 TEST(Json, StringsAndNumbers)
 {
     EXPECT_EQ(JsonString("[a]  c\r\nd \"q\" \\ \t\x01 行"), "\"[a]  c\\r\\nd \\\"q\\\" \\\\ \\t\\u0001 行\"");

@@ -1,0 +1,119 @@
+// Repeats (|:count body | volta :|) and parallel blocks (/: voice / voice :/).
+#include <algorithm>
+
+#include "MMLtoMID.h"
+
+namespace {
+
+// The end of a repeat body that is not compiled (a count of 0, or a last pass that stopped at a
+// volta before any pass reached ":|"): the ":|" that matches, passing over nested repeats,
+// comments, bracket names, function names and chord bodies, which may hold any character.
+const char* FindRepeatEnd(const char* p)
+{
+    int depth = 1;
+    for (;;) {
+        const char c = *p;
+        if (c == '\0') return nullptr;
+        if (c == '/' && p[1] == '/') {
+            TMML::SkipToLineEnd(p);
+            continue;
+        }
+        const char close = c == '[' ? ']' : c == '\'' ? '\'' : c == '#' ? '(' : '\0';
+        if (close != '\0') {
+            for (++p; *p != close; ++p)
+                if (*p == '\0') return nullptr;
+            ++p;
+            continue;
+        }
+        if (c == '|' && p[1] == ':') {
+            ++depth;
+            p += 2;
+            continue;
+        }
+        if (c == ':' && p[1] == '|') {
+            p += 2;
+            if (--depth == 0) return p;
+            continue;
+        }
+        ++p;
+    }
+}
+
+}  // namespace
+
+// |:count: the body between here and ":|" is compiled count times (2 when no count is written).
+// In the last pass a single "|" ends the body early. Only the octave goes back to where it was
+// after each pass; every other setting carries over.
+void TMML::CommandRepeat(const char*& p)
+{
+    const char* const open = p;
+    p += 2;
+    std::int32_t count = 2;
+    if (!TryNumber(p, count)) count = 2;
+    if (count < 0) Error(MMLMessage::NumberOutOfRange);
+    const char* const body = p;
+    const std::int32_t octave = Current().Octave;
+    const char* end = nullptr;  // after the ":|", once a pass has reached it
+    openRepeats_.push_back(open);
+    for (std::int32_t pass = count; pass >= 1; --pass) {
+        p = body;
+        if (CompileBlock(pass, p) == TBlockEnd::RepeatEnd) end = p;
+        Current().Octave = octave;
+    }
+    openRepeats_.pop_back();
+    if (end == nullptr) {
+        end = FindRepeatEnd(body);
+        if (end == nullptr) ErrorAt(MMLMessage::RepeatNotClosed, open);
+    }
+    p = end;
+}
+
+void TMML::OpenParallel(const char*& p)
+{
+    if (ParallelStartTick != -1) Error(MMLMessage::NestedParallel);
+    p += 2;
+    const TTrack& track = Current();
+    ParallelEndTick = -1;
+    ParallelEndTime = -1;
+    ParallelStartTick = track.Tick;
+    // Whole ticks and their exact time: cutting the time to a whole unit here would make a track
+    // with parallel blocks drift ahead of the others by up to a unit per block.
+    ParallelStartTime = track.Time;
+    ParallelStartSerial = NextSerial;
+    parallelSerialEnd_ = NextSerial;
+}
+
+// "/": the next voice starts where the block began, numbering its events from the block's first
+// serial again.
+void TMML::NextVoice(const char*& p)
+{
+    ++p;
+    if (ParallelStartTick == -1) Error(MMLMessage::SyntaxError);
+    parallelSerialEnd_ = std::max(parallelSerialEnd_, NextSerial);
+    TTrack& track = Current();
+    track.Tick = ParallelStartTick;
+    track.Time = ParallelStartTime;
+    NextSerial = ParallelStartSerial;
+}
+
+// ":/": the track goes on from the end of the longest voice. Serials go on past every serial the
+// voices used, so nothing made after the block sorts before an earlier voice's events at the
+// block's end (which would cut off a note that starts there).
+void TMML::CloseParallel(const char*& p)
+{
+    p += 2;
+    if (ParallelStartTick == -1) Error(MMLMessage::SyntaxError);
+    TTrack& track = Current();
+    if (ParallelEndTick == -1) {
+        track.Tick = ParallelStartTick;
+        track.Time = ParallelStartTime;
+    } else {
+        track.Tick = ParallelEndTick;
+        track.Time = ParallelEndTime;
+    }
+    NextSerial = std::max(parallelSerialEnd_, NextSerial);
+    ParallelStartTick = -1;
+    ParallelEndTick = -1;
+    ParallelStartTime = -1;
+    ParallelEndTime = -1;
+}

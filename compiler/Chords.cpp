@@ -1,0 +1,111 @@
+// Chords: 'notes'length,delay&. The notes sound together for one length; a delay spreads their
+// starts like an arpeggio, and every note still ends with the chord at gate 8.
+#include <algorithm>
+
+#include "MMLtoMID.h"
+
+namespace {
+bool IsNoteOrRest(char c)
+{
+    const char u = static_cast<char>(c & ~0x20);
+    return (u >= 'A' && u <= 'G') || u == 'R';
+}
+}  // namespace
+
+void TMML::SetClock(std::int64_t tick, double time)
+{
+    if (tick > MaxTick) Error(MMLMessage::SongTooLarge);
+    TTrack& track = Current();
+    track.Tick = static_cast<std::int32_t>(tick);
+    track.Time = time;
+}
+
+void TMML::CommandChord(const char*& p)
+{
+    const char* const open = p;
+    ++p;
+    const char* const body = p;
+    // Notes and rests take one delay step each; octave commands and velocities take none.
+    std::int64_t count = 0;
+    for (; *p != '\''; ++p) {
+        if (*p == '\0') ErrorAt(MMLMessage::SyntaxError, open);
+        if (IsNoteOrRest(*p)) ++count;
+    }
+    ++p;
+    TMMLParams params;
+    ReadArgs(params, "Ll", p);
+    TTrack& track = Current();
+    const std::int32_t length = params.Items(0).Given ? params.Items(0).Value : track.DefaultLength;
+    // A delay written (or 0 when none is written) is kept for the next chord; one left out by a
+    // second comma takes the kept one.
+    if (params.Items(1).Given) ChordDelay = params.Items(1).Value;
+    const std::int32_t delay = ChordDelay;
+    if (count * delay > length) Error(MMLMessage::ChordDelayTooLong);
+
+    const char* const after = p;
+    const std::int64_t startTick = track.Tick;
+    const double startTime = track.Time;
+    const double unit = 60000.0 / (ReferenceTempo * TicksPerQuarter);
+    const std::int64_t endTick = startTick + length;
+    const double endTime = startTime + length * unit;
+    const std::int32_t octave = track.Octave;
+    const bool held = track.Slur;  // tied from the note or chord before: its keys sound on
+    std::vector<std::int32_t> tiedFrom;
+    if (held) tiedFrom.swap(track.Held);
+    const char* end = after;
+    if (*end == '&') {
+        ++end;
+        track.Slur = true;
+    } else {
+        track.Slur = false;
+    }
+
+    std::int64_t start = startTick;
+    double time = startTime;
+    std::int64_t remaining = length;
+    std::vector<std::int32_t> keys;
+    p = body;
+    while (*p != '\'') {
+        const char c = *p;
+        if (c == '<' || c == '>' || c == 'o' || c == 'O') {
+            CommandOctave(p);
+            continue;
+        }
+        if (c == 'r' || c == 'R') {
+            ++p;
+        } else if (IsNoteOrRest(c)) {
+            const std::int32_t key = NoteNumber(p);
+            std::int32_t velocity = track.Velocity;
+            if (TryNumber(p, velocity) && (velocity < 0 || velocity > 127)) Error(MMLMessage::NumberOutOfRange);
+            const std::int64_t gate = static_cast<std::int64_t>(track.Gate) * remaining / 8;
+            SetClock(start, time);
+            if (!held) EmitNoteOn(key, velocity);
+            SetClock(start + gate, time + static_cast<double>(gate) * unit);
+            if (!track.Slur) EmitNoteOff(key);
+            keys.push_back(key);
+        } else {
+            Error(MMLMessage::UndefinedInChord);
+        }
+        remaining -= delay;
+        start += delay;
+        time += delay * unit;
+    }
+
+    if (held) {
+        if (track.Slur) {
+            // Still tied onward: the keys struck before keep sounding and stay owed.
+            track.Held = std::move(tiedFrom);
+        } else {
+            // Keys struck before the tie that this chord does not name are released with it too.
+            const std::int64_t gate = static_cast<std::int64_t>(track.Gate) * length / 8;
+            SetClock(startTick + gate, startTime + static_cast<double>(gate) * unit);
+            for (const std::int32_t key : tiedFrom)
+                if (std::find(keys.begin(), keys.end(), key) == keys.end()) EmitNoteOff(key);
+        }
+    } else if (!track.Slur) {
+        track.Held.clear();
+    }
+    SetClock(endTick, endTime);
+    track.Octave = octave;
+    p = end;
+}
