@@ -15,13 +15,13 @@ void TMML::BeginTuplet(const char*& p)
     for (; *q != '}'; ++q) {
         const char c = *q;
         if (c == '\0') ErrorAt(MMLMessage::SyntaxError, open);
-        if (c == '[') Error(MMLMessage::MacroInTuplet);
-        if (c == '{') Error(MMLMessage::NestedTuplet);
         if (c == '/' && q[1] == '/') {
             SkipToLineEnd(q);
             if (*q == '\0') ErrorAt(MMLMessage::SyntaxError, open);
             continue;
         }
+        if (c == '[') Error(MMLMessage::MacroInTuplet);
+        if (c == '{') Error(MMLMessage::NestedTuplet);
         if (c == '\'') {
             ++count;
             for (++q; *q != '\''; ++q)

@@ -83,7 +83,7 @@ TEST(Tuplets, SharesAndErrors)
         {"{o4}4c", {"0 90 72 127", "480 80 72 127"}},
         {"{@E1c}4", {"0 B0 91 1", "0 90 60 127", "480 80 60 127"}},
         // Shares not taken by a miscounted body do not leak into the notes after the brace.
-        {"{c // d e\r\n}4c", {"0 90 60 127", "480 80 60 127", "480 90 60 127", "960 80 60 127"}},
+        {"{c // d [e] {\r\n}4c", {"0 90 60 127", "480 80 60 127", "480 90 60 127", "960 80 60 127"}},
         {"{c}", {"0 90 60 127", "480 80 60 127"}},
     });
     // Seven notes in 480 ticks: the remainder falls to the last ones.
