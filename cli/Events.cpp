@@ -12,17 +12,6 @@
 
 namespace {
 
-// Collects what a compilation reports instead of showing it.
-class RecordingPane : public TMessagePane {
-public:
-    void Clear() override { Memo.clear(); }
-    void Add(const std::string& line) override { Memo.push_back(line); }
-    void ShowError(const std::string& text) override { ErrorText = text; }
-
-    std::vector<std::string> Memo;
-    std::string ErrorText;
-};
-
 const char* KindName(std::uint8_t kind)
 {
     switch (kind) {
@@ -57,6 +46,26 @@ void WriteEvent(std::ostream& out, int port, const TMidiElement& e)
 
 }  // namespace
 
+bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::string>& lines, std::ostream& err)
+{
+    if (source == "-") {
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (in.bad()) {
+            err << "標準入力を読み込めません\n";
+            return false;
+        }
+        lines = SplitLines(DecodeDocument(bytes));
+        return true;
+    }
+    try {
+        lines = ReadDocumentLines(source);
+        return true;
+    } catch (const Exception& e) {
+        err << e.Message() << '\n';
+        return false;
+    }
+}
+
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
     if (args.size() > 1) {
@@ -64,21 +73,7 @@ int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostre
         return 2;
     }
     std::vector<std::string> lines;
-    if (args.empty() || args[0] == "-") {
-        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (in.bad()) {
-            err << "標準入力を読み込めません\n";
-            return 2;
-        }
-        lines = SplitLines(DecodeDocument(bytes));
-    } else {
-        try {
-            lines = ReadDocumentLines(args[0]);
-        } catch (const Exception& e) {
-            err << e.Message() << '\n';
-            return 2;
-        }
-    }
+    if (!ReadPiece(args.empty() ? "-" : args[0], in, lines, err)) return 2;
 
     TMML compiler;
     RecordingPane pane;

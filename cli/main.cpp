@@ -11,7 +11,9 @@ void Usage(std::ostream& err)
 {
     err << "使い方: quaverly-cli <コマンド> [引数...]\n"
            "コマンド:\n"
-           "  events [ファイル|-]   MML をコンパイルし、イベントを JSON で一行ずつ出力します\n";
+           "  events [ファイル|-]   MML をコンパイルし、イベントを JSON で一行ずつ出力します\n"
+           "  devices               MIDI 出力デバイスを番号付きで一覧します\n"
+           "  play ファイル|- [...]  MML をコンパイルして演奏します (play --help で詳しく)\n";
 }
 }  // namespace
 
@@ -25,6 +27,8 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "events") return RunEvents(args, std::cin, std::cout, std::cerr);
+    if (command == "devices") return RunDevices(args, std::cout, std::cerr);
+    if (command == "play") return RunPlay(args, std::cin, std::cout, std::cerr);
     if (command == "-h" || command == "--help" || command == "help") {
         Usage(std::cout);
         return 0;

@@ -49,7 +49,16 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
 {
     MessageMemo = &memo;
     ResetDefaults();
-    for (int i = 0; i < TMidis::PortCount; ++i) PortAt(i).Elements.Clear();
+    // Every port is stopped and closed before its list is rebuilt, so no timer reads a list
+    // while it changes, and a changed assignment takes effect now. A device that cannot be
+    // opened raises out of the compilation: nothing is compiled, and the caller shows why.
+    for (int i = 0; i < TMidis::PortCount; ++i) {
+        TMidi& player = PortAt(i);
+        player.Stop();
+        player.Close();
+        player.Elements.Clear();
+        if (PortDevices[static_cast<std::size_t>(i)] >= 0) player.Open(PortDevices[static_cast<std::size_t>(i)]);
+    }
 
     TupletNotesLeft = 0;
     TupletTicksLeft = 0;

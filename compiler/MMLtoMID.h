@@ -103,18 +103,34 @@ private:
 };
 
 // The four port players and the whole-song queries. Item 0 is port 1.
+//
+// The whole-song operations run on the GUI thread; AllFinished, LongestPort and StopAll may also
+// be called from a display refresh on another thread. The collection keeps no state of its own.
 class TMidis {
 public:
     static constexpr int PortCount = 4;
 
-    TMidis();
+    // Without a service or clock the players use the process's MIDI service and the system clock.
+    explicit TMidis(TMidiOutService* service = nullptr, TClock* clock = nullptr);
     TMidi& Items(int port) const;
     int Count() const { return PortCount; }
+
+    // Start on ports 1 to 4; each refuses when its device is closed or its list empty.
+    void StartAll();
+    // Resume on every port that has events and has not finished.
+    void ResumeAll();
+    void StopAll();
+    // Stops every port, replays each port's non-note events before target (in ticks) and resumes
+    // all of them from one common position: the earliest Time at which a port continues.
+    void Seek(std::int32_t target);
+    // True when every port that has events and an open device has finished. A port without a
+    // device never plays, so waiting for it would keep the song from ever ending.
+    bool AllFinished() const;
+    bool IsEmpty() const;
     // The largest Tick of a last event over the four lists (an empty list counts 0).
     std::int32_t SongLength() const;
     // The port whose last event is latest; among equal ends the higher port wins.
     int LongestPort() const;
-    bool IsEmpty() const;
 
 private:
     std::array<std::unique_ptr<TMidi>, PortCount> items_;
@@ -176,6 +192,7 @@ public:
 
     // Compiles the editor's lines (UTF-8) into the four players' event lists. Never lets a compile
     // error out: the first error is shown through memo.ShowError with its line, and the events
+    // made before it stay, sorted. Only a device of PortDevices that cannot be opened raises, before
     // anything is compiled.
     void Compile(const std::vector<std::string>& lines, TMessagePane& memo);
     // The same from Shift-JIS text that already has its line ends (what Compile builds from the
@@ -202,6 +219,7 @@ public:
     std::unique_ptr<TMidis> Midis;
     // The device number each port opens at every compilation (entry 0 is port 1); -1 leaves the
     // port closed. The port dialog, or the command-line tool, sets it.
+    std::array<int, TMidis::PortCount> PortDevices{-1, -1, -1, -1};
 
     // --- The source readers. Each takes the cursor by reference. ---
     static void SkipToLineEnd(const char*& p);

@@ -1,10 +1,12 @@
+// TMidis: the four port players and what concerns the whole song.
+#include <algorithm>
 #include <string>
 
 #include "MMLtoMID.h"
 
-TMidis::TMidis()
+TMidis::TMidis(TMidiOutService* service, TClock* clock)
 {
-    for (auto& player : items_) player = std::make_unique<TMidi>();
+    for (auto& player : items_) player = std::make_unique<TMidi>(service, clock);
 }
 
 TMidi& TMidis::Items(int port) const
@@ -12,6 +14,56 @@ TMidi& TMidis::Items(int port) const
     if (port < 0 || port >= PortCount)
         throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(port) + ")");
     return *items_[static_cast<std::size_t>(port)];
+}
+
+void TMidis::StartAll()
+{
+    // One instant for all four, so that the time one port takes to start does not put it behind
+    // the others for the rest of the song.
+    const std::uint64_t now = items_[0]->Clock().Now();
+    for (const auto& player : items_) player->Start(now);
+}
+
+void TMidis::ResumeAll()
+{
+    // A port that has already played to its end has nothing to resume: resuming it would only
+    // send its last event once more.
+    const std::uint64_t now = items_[0]->Clock().Now();
+    for (const auto& player : items_)
+        if (player->Elements.Count() != 0 && !player->Finished) player->Resume(now);
+}
+
+void TMidis::StopAll()
+{
+    for (const auto& player : items_) player->Stop();
+}
+
+void TMidis::Seek(std::int32_t target)
+{
+    StopAll();
+    // Every port continues from one common position, the earliest at which any of them has
+    // something to play, so the ports stay aligned: the others wait out the difference.
+    double restart = -1.0;
+    for (const auto& player : items_) {
+        const double next = player->SeekTo(target);
+        if (next > 0.0 && (restart < 0.0 || next < restart)) restart = next;
+    }
+    for (const auto& player : items_) player->Position = restart;
+    ResumeAll();
+}
+
+bool TMidis::AllFinished() const
+{
+    for (const auto& player : items_)
+        if (player->Elements.Count() != 0 && player->IsOpen() && !player->Finished) return false;
+    return true;
+}
+
+bool TMidis::IsEmpty() const
+{
+    for (const auto& player : items_)
+        if (player->Elements.Count() != 0) return false;
+    return true;
 }
 
 namespace {
@@ -36,11 +88,4 @@ int TMidis::LongestPort() const
     for (int j = 1; j < PortCount; ++j)
         if (LastTick(Items(best)) <= LastTick(Items(j))) best = j;
     return best;
-}
-
-bool TMidis::IsEmpty() const
-{
-    for (const auto& player : items_)
-        if (player->Elements.Count() != 0) return false;
-    return true;
 }

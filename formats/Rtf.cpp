@@ -60,6 +60,8 @@ int CharsetCodePage(std::int64_t charset)
 
 enum class Word {
     Skip,      // starts a destination whose text is not shown
+    Upr,       // holds the same text twice: for readers without Unicode, and in its \ud part
+    Ud,        // the Unicode part of \upr
     FontTable, // starts the font table, read for the fonts' code pages
     Font,
     Charset,
@@ -141,6 +143,10 @@ const WordInfo* FindWord(std::string_view name)
         {"xe", {Word::Skip}},
         {"tc", {Word::Skip}},
         {"txe", {Word::Skip}},
+        // Plain paragraphs standing in for nested tables, for readers that do not know them.
+        {"nonesttables", {Word::Skip}},
+        {"upr", {Word::Upr}},
+        {"ud", {Word::Ud}},
         // Fonts and code pages.
         {"f", {Word::Font}},
         {"fcharset", {Word::Charset}},
@@ -186,6 +192,10 @@ enum class Destination { Text, Skip, FontTable };
 // What a group changes and its closing brace restores.
 struct GroupState {
     Destination destination = Destination::Text;
+    // Inside \upr: the destination its \ud part returns to. Only the \ud part is read, so the
+    // text is neither lost nor shown twice.
+    bool inUpr = false;
+    Destination uprDestination = Destination::Text;
     std::int64_t fallbackLength = 1; // \ucN: characters standing in for each \uN
     std::int64_t font = -1;          // \fN; -1 for the document's default font
 };
@@ -348,6 +358,17 @@ private:
 
         if (info->kind == Word::Skip) {
             state_.destination = Destination::Skip;
+            return;
+        }
+        if (info->kind == Word::Upr) {
+            state_.inUpr = true;
+            state_.uprDestination = state_.destination;
+            state_.destination = Destination::Skip;
+            return;
+        }
+        if (info->kind == Word::Ud) {
+            // Written as {\*\ud ...}, so it arrives marked as skipped; outside \upr it stays so.
+            if (state_.inUpr) state_.destination = state_.uprDestination;
             return;
         }
         if (info->kind == Word::FontTable) {

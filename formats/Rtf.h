@@ -10,11 +10,13 @@ bool LooksLikeRtf(std::string_view bytes);
 
 // The text a rich-edit control shows after loading rtf, as UTF-8 with LF line ends: \par and
 // \line end lines, \tab is a tab, \'hh bytes are decoded in the code page of the current font
-// (its \fcharset) or else of the document (\ansicpg, 1252 when absent), \uN characters replace
-// their \ucN fallbacks, and ignorable destinations (fonts, colours, styles, document information,
-// pictures, {\* ...} groups) are skipped. Like the control, the document's last paragraph mark is
-// not part of the text: "a\par}" reads as "a", "a\par\par}" as "a\n". Any input is accepted;
-// what cannot be read is skipped or shown as U+FFFD.
+// (its \cpg or \fcharset) or else of the document (\ansicpg, 1252 when absent), \uN characters
+// replace their \ucN fallbacks (a \binN with its data counts as one, a group's end stops the
+// skipping), ignorable destinations (fonts, colours, styles, document information, pictures,
+// field instructions, {\* ...} groups) are skipped, and of \upr only its Unicode part \ud is
+// read. Like the control, the document's last paragraph mark is not part of the text: "a\par}"
+// reads as "a", "a\par\par}" as "a\n". Any input is accepted; what cannot be read is skipped or
+// shown as U+FFFD.
 std::string ReadRtf(std::string_view rtf);
 
 // An RTF document holding utf8Text in the form the program has always saved: code page 932 with

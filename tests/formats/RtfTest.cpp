@@ -112,6 +112,43 @@ TEST(RtfReader, UnicodeEscapesAndTheirFallbacks)
     ExpectReads(std::begin(cases), std::end(cases));
 }
 
+// The corners where readers of RTF from other programs most often go wrong.
+TEST(RtfReader, SkipCountsBinaryDataFontsAndFields)
+{
+    const Case cases[] = {
+        // \ucN belongs to its group; \uc0 skips nothing; a group's end ends a skip.
+        {R"({\rtf1 {\uc2 \u12354 ab}c})", "あc"},
+        {R"({\rtf1\uc2 {\uc1 \u12354 ab}\u12354 cd})", "あbあ"},
+        {R"({\rtf1\uc0 \u12354 a\u-3 b})", "あa�b"},
+        {R"({\rtf1\uc2 {\u12354 a}b})", "あb"},
+        {R"({\rtf1\uc3 \u12354\'82\'a0}x)", "あ"},
+        // \binN: N raw bytes, whatever they hold; as a fallback it counts as one character.
+        {R"({\rtf1 x\bin2 {}y})", "xy"},
+        {R"({\rtf1 x\bin4 \par y})", "x y"},
+        {R"({\rtf1 a\bin0 b})", "ab"},
+        {R"({\rtf1 \u12354\bin2 ab c})", "あ c"},
+        // Negative \uN is its UTF-16 unit minus 65536.
+        {R"({\rtf1 \u-2?\u-32768?})", "\uFFFE\u8000"},
+        // \'hh pairs across a font change: joined within one code page, never across two.
+        {R"({\rtf1\ansi{\fonttbl{\f0 A;}{\f1\fcharset128 G;}{\f2\fcharset128 H;}}\f1\'82\f2\'a0})", "あ"},
+        {R"({\rtf1\ansi{\fonttbl{\f0 A;}{\f1\fcharset128 G;}}\f1\'82\f0\'a0})", "�\u00A0"},
+        // A font's \cpg names its code page, whichever of \cpg and \fcharset comes first.
+        {R"({\rtf1\ansi{\fonttbl{\f0\fcharset0\cpg932 X;}}\'82\'a0})", "あ"},
+        {R"({\rtf1\ansi{\fonttbl{\f0\cpg1251\fcharset128 X;}}\'cf})", "П"},
+        // A field shows its result, never its instructions.
+        {R"({\rtf1 {\field{\*\fldinst{ HYPERLINK "x" }}{\fldrslt{\ul link}}}})", "link"},
+        {R"({\rtf1 {\field{\fldinst SYMBOL 97 \\f "Symbol"}{\fldrslt a}}})", "a"},
+        {R"({\rtf1 {\field{\*\fldinst {\u12354?}\'82\'a0}{\fldrslt b}}})", "b"},
+        // \upr holds text twice: for old readers, and in its {\*\ud} part as Unicode.
+        {R"({\rtf1 {\upr{a}{\*\ud{\u12354?}}}})", "あ"},
+        {R"({\rtf1\ansi{\upr{\fonttbl{\f0 A;}}{\*\ud{\fonttbl{\f0\fcharset128 A;}}}}\'82\'a0})", "あ"},
+        {R"({\rtf1 {\*\ud x}y})", "y"},
+        // Text a reader that knows nested tables must not show twice.
+        {R"({\rtf1 a{\*\nesttableprops x}{\nonesttables b}c})", "ac"},
+    };
+    ExpectReads(std::begin(cases), std::end(cases));
+}
+
 TEST(RtfReader, StopsAtTheEndOfTheDocumentsGroup)
 {
     using namespace std::string_view_literals;

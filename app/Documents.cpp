@@ -1,0 +1,168 @@
+// The document commands of the main window: New, Open, Save, Save as and the close query.
+//
+// No unsaved text is ever lost: every command that would discard the editor's text first goes
+// through MaybeSave, and a save that is cancelled, declined or fails stops that command.
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+
+#include "Application.h"
+#include "Dialogs.h"
+#include "Document.h"
+#include "Exception.h"
+#include "Main.h"
+#include "Rtf.h"
+
+namespace {
+
+const QString QuestionCaption = QStringLiteral("確認");
+const QString OpenFilter = QStringLiteral("QVRLYファイル (*.QVR)");
+const QString SaveFilter = QStringLiteral("QVRLYファイル(*.QVR)");
+const QString Extension = QStringLiteral("QVR");
+
+// The text the editor shows for a document file's bytes. RTF gives back exactly the text it was
+// written from; plain text ends without the line end that closes its last line, as editors show it.
+QString DocumentText(const QByteArray& bytes)
+{
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    std::string text;
+    if (LooksLikeRtf(view)) {
+        text = ReadRtf(view);
+    } else {
+        text = DecodeDocument(view);
+        if (!text.empty()) text.pop_back();
+    }
+    return QString::fromStdString(text);
+}
+
+QString ReadDocumentFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("ファイルを読み込めません: %1").arg(path).toStdString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Exception(QStringLiteral("ファイルを読み込めません: %1").arg(path).toStdString());
+    return DocumentText(bytes);
+}
+
+// Written beside the old file and renamed over it, so that a crash or a full disk leaves the old
+// file as it was.
+void WriteDocumentFile(const QString& path, const QString& text)
+{
+    const std::string rtf = WriteRtf(text.toStdString());
+    const auto size = static_cast<qint64>(rtf.size());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(rtf.data(), size) != size || !file.commit())
+        throw Exception(QStringLiteral("ファイルを保存できません: %1").arg(path).toStdString());
+}
+
+}  // namespace
+
+QString TFormMain::DocumentFileName(const QString& chosen)
+{
+    const QFileInfo info(chosen);
+    const QString name = info.fileName();
+    // Only the last dot of the name counts; a name that merely starts with a dot has no extension.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
+    // A document already named .qvr keeps its spelling: on a case-sensitive file system another
+    // spelling would be another file.
+    if (extension.compare(Extension, Qt::CaseInsensitive) == 0) return chosen;
+    const QString dir = chosen.left(chosen.size() - name.size());
+    return dir + stem + QLatin1Char('.') + Extension;
+}
+
+void TFormMain::SetCurrentFile(const QString& path)
+{
+    FileName = path;
+    setWindowTitle(path.isEmpty() ? ProductName + QStringLiteral("  新規")
+                                  : ProductName + QStringLiteral("  ") + QFileInfo(path).fileName());
+    MMLText->document()->setModified(false);
+    MMLTextChange();
+}
+
+void TFormMain::ReplaceText(const QString& text)
+{
+    MMLText->setPlainText(text);
+    SetCurrentFile(FileName);
+    // The compiled song belongs to the text that was there before.
+    BtnPlay->setEnabled(false);
+}
+
+bool TFormMain::MaybeSave()
+{
+    if (!MMLText->document()->isModified()) return true;
+    switch (UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
+                                  QStringLiteral("現在編集中のファイルを保存しますか？"),
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return BtnSaveClick();
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TFormMain::BtnNewClick()
+{
+    if (!MaybeSave()) return;
+    FileName.clear();
+    ReplaceText(QString());
+}
+
+void TFormMain::BtnOpenClick()
+{
+    if (!MaybeSave()) return;
+    const QString path = UserDialogs().OpenFileName(this, OpenFilter);
+    if (path.isEmpty()) return;
+    // Read first: a file that cannot be read changes nothing.
+    const QString text = ReadDocumentFile(path);
+    FileName = path;
+    ReplaceText(text);
+}
+
+bool TFormMain::BtnSaveClick()
+{
+    if (FileName.isEmpty()) return SaveWithDialog();
+    if (!WriteDocument(FileName)) return false;
+    BtnSave->setEnabled(false);
+    SetCurrentFile(FileName);
+    return true;
+}
+
+bool TFormMain::SaveAsClick() { return SaveWithDialog(); }
+
+bool TFormMain::SaveWithDialog()
+{
+    const QString chosen = UserDialogs().SaveFileName(this, SaveFilter, Extension);
+    if (chosen.isEmpty()) return false;
+    const QString path = DocumentFileName(chosen);
+    if (QFileInfo::exists(path) &&
+        UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
+                              QStringLiteral("ファイルはすでに存在しています上書きしますか？"),
+                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return false;
+    if (!WriteDocument(path)) return false;
+    BtnSave->setEnabled(false);
+    SetCurrentFile(path);
+    return true;
+}
+
+QString TFormMain::EditorText() const
+{
+    QString text = MMLText->document()->toRawText();
+    for (QChar& c : text)
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
+    return text;
+}
+
+bool TFormMain::WriteDocument(const QString& path)
+{
+    return Guarded([&] { WriteDocumentFile(path, EditorText()); });
+}

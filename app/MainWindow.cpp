@@ -1,0 +1,356 @@
+// The main window: its construction, layout, menu and status bar, and the Compile, port and
+// version commands. Documents are in Documents.cpp, the transport in Transport.cpp.
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "Application.h"
+#include "Dialogs.h"
+#include "Document.h"
+#include "FPORT.h"
+#include "Fonts.h"
+#include "Main.h"
+#include "TrkBarEx.h"
+
+namespace {
+
+// The compiler's message pane and error box, shown in the window.
+class TMemoPane : public TMessagePane {
+public:
+    TMemoPane(QWidget* window, QPlainTextEdit* memo) : window_(window), memo_(memo) {}
+
+    void Clear() override { memo_->clear(); }
+    void Add(const std::string& line) override
+    {
+        memo_->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    }
+    void ShowError(const std::string& text) override
+    {
+        UserDialogs().Message(window_, QMessageBox::NoIcon, ProductName, QString::fromStdString(text), QMessageBox::Ok);
+    }
+
+private:
+    QWidget* window_;
+    QPlainTextEdit* memo_;
+};
+
+const QString StatusModified = QStringLiteral("変更有り");
+const QString StatusInsert = QStringLiteral("挿入");
+const QString StatusOverwrite = QStringLiteral("上書き");
+
+}  // namespace
+
+TFormMain::TFormMain(TClock& clock, QWidget* parent) : QMainWindow(parent), clock_(clock)
+{
+    setWindowTitle(ProductName);
+    setFont(JapaneseFont(FontFamily::Proportional, 15));
+    CreateActions();
+    CreateToolBar();
+    CreateMenus();
+    CreateCentralArea();
+    CreateStatusBar();
+
+    ResumeOnPlay = false;
+    Compiler = std::make_unique<TMML>();
+    DisplayTimer = new QTimer(this);
+    DisplayTimer->setInterval(100);
+    connect(DisplayTimer, &QTimer::timeout, this, GuardedSlot(this, &TFormMain::DisplayTimerTimer));
+    FormCreate();
+
+    resize(960, 604);
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TFormMain::~TFormMain()
+{
+    // The refresh stops first; destroying the compiler then silences and closes every open port
+    // while the window's controls still exist.
+    DisplayTimer->stop();
+    Compiler.reset();
+}
+
+void TFormMain::FormCreate()
+{
+    BarDragging = false;
+    TrackBar->OnMouseDown = [this] { Guarded([this] { BarMouseDown(); }); };
+    TrackBar->OnMouseUp = [this] { Guarded([this] { BarMouseUp(); }); };
+}
+
+void TFormMain::CreateActions()
+{
+    // The tool bar buttons are actions; a menu item of the same command runs the same handler.
+    const auto make = [this](const char* name, const QString& hint, QStyle::StandardPixmap icon) {
+        auto* action = new QAction(style()->standardIcon(icon), hint, this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setToolTip(hint);
+        return action;
+    };
+    BtnNew = make("BtnNew", QStringLiteral("新規"), QStyle::SP_FileIcon);
+    BtnOpen = make("BtnOpen", QStringLiteral("開く"), QStyle::SP_DialogOpenButton);
+    BtnSave = make("BtnSave", QStringLiteral("上書保存"), QStyle::SP_DialogSaveButton);
+    BtnCompile = make("BtnCompile", QStringLiteral("コンパイル"), QStyle::SP_BrowserReload);
+    BtnPlay = make("BtnPlay", QStringLiteral("再生"), QStyle::SP_MediaPlay);
+    BtnTime = make("BtnTime", QStringLiteral("一時停止"), QStyle::SP_MediaPause);
+    BtnSlow = make("BtnSlow", QStringLiteral("スロー"), QStyle::SP_MediaSeekBackward);
+    BtnFast = make("BtnFast", QStringLiteral("早送り"), QStyle::SP_MediaSeekForward);
+    BtnStop = make("BtnStop", QStringLiteral("停止"), QStyle::SP_MediaStop);
+    BtnCompile->setShortcut(QKeySequence(Qt::Key_F5));
+
+    // The five transport buttons are one radio group: pressing one releases the others.
+    TransportGroup = new QActionGroup(this);
+    TransportGroup->setExclusive(true);
+    for (QAction* action : {BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop}) {
+        action->setCheckable(true);
+        TransportGroup->addAction(action);
+    }
+    BtnStop->setChecked(true);
+    for (QAction* action : {BtnPlay, BtnTime, BtnSlow, BtnFast}) action->setEnabled(false);
+
+    connect(BtnNew, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnNewClick));
+    connect(BtnOpen, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnOpenClick));
+    connect(BtnSave, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSaveClick));
+    connect(BtnCompile, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnCompileClick));
+    connect(BtnPlay, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnPlayClick));
+    connect(BtnTime, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnTimeClick));
+    connect(BtnSlow, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSlowClick));
+    connect(BtnFast, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnFastClick));
+    connect(BtnStop, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnStopClick));
+}
+
+void TFormMain::CreateToolBar()
+{
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(24, 24));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->addActions({BtnNew, BtnOpen, BtnSave});
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(BtnCompile);
+    ToolBar1->addSeparator();
+    ToolBar1->addActions({BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop});
+    ToolBar1->addSeparator();
+    for (QAction* action : ToolBar1->actions()) {
+        if (action->isSeparator()) continue;
+        QWidget* button = ToolBar1->widgetForAction(action);
+        button->setFixedSize(31, 30);
+        // Screen readers name a button by its hint, as sighted users know it.
+        button->setAccessibleName(action->toolTip());
+    }
+}
+
+namespace {
+// The desktop's key for a standard command; where the platform defines none, the key users of
+// other desktops know.
+QList<QKeySequence> StandardKeys(QKeySequence::StandardKey key, const QKeySequence& fallback)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+    if (keys.isEmpty()) keys << fallback;
+    return keys;
+}
+}  // namespace
+
+void TFormMain::CreateMenus()
+{
+    File = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    MenuNew = File->addAction(QStringLiteral("新規(&N)"));
+    MenuNew->setShortcuts(StandardKeys(QKeySequence::New, QKeySequence(Qt::CTRL | Qt::Key_N)));
+    MenuOpen = File->addAction(QStringLiteral("開く(&L)"));
+    MenuOpen->setShortcuts(StandardKeys(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)));
+    MenuSave = File->addAction(QStringLiteral("上書保存(&S)"));
+    MenuSave->setShortcuts(StandardKeys(QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)));
+    SaveAs = File->addAction(QStringLiteral("名前を付けて保存(&A)"));
+    SaveAs->setShortcuts(StandardKeys(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
+    File->addSeparator();
+    X1 = File->addAction(QStringLiteral("終了(&X)"));
+    X1->setShortcuts(StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
+    Port = menuBar()->addAction(QStringLiteral("ポート"));
+    Version = menuBar()->addAction(QStringLiteral("バージョン"));
+
+    connect(MenuNew, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnNewClick));
+    connect(MenuOpen, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnOpenClick));
+    connect(MenuSave, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSaveClick));
+    connect(SaveAs, &QAction::triggered, this, GuardedSlot(this, &TFormMain::SaveAsClick));
+    connect(X1, &QAction::triggered, this, &QWidget::close);
+    connect(Port, &QAction::triggered, this, GuardedSlot(this, &TFormMain::PortClick));
+    connect(Version, &QAction::triggered, this, GuardedSlot(this, &TFormMain::VersionClick));
+}
+
+void TFormMain::CreateCentralArea()
+{
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // Panel1: the tool bar, the position bar and the elapsed time, side by side.
+    auto* panel1 = new QFrame(central);
+    panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel1->setFixedHeight(43);
+    auto* row = new QHBoxLayout(panel1);
+    row->setContentsMargins(2, 2, 2, 2);
+    row->addWidget(ToolBar1);
+    TrackBar = new TTrackBarEx(panel1);
+    TrackBar->setObjectName(QStringLiteral("TrackBar"));
+    TrackBar->setAccessibleName(QStringLiteral("再生位置"));
+    TrackBar->setRange(0, 100);
+    TrackBar->setValue(0);
+    TrackBar->setTickPosition(QSlider::NoTicks);
+    TrackBar->setFixedSize(476, 23);
+    TrackBar->setFocusPolicy(Qt::NoFocus);
+    row->addWidget(TrackBar);
+    LabelTime = new QLabel(QStringLiteral("00:00:00"), panel1);
+    LabelTime->setObjectName(QStringLiteral("LabelTime"));
+    LabelTime->setAccessibleName(QStringLiteral("経過時間"));
+    LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LabelTime->setFixedSize(113, 25);
+    LabelTime->setIndent(4);
+    QFont timeFont = JapaneseFont(FontFamily::Monospace, 23);
+    timeFont.setBold(true);
+    LabelTime->setFont(timeFont);
+    LabelTime->setStyleSheet(QStringLiteral("QLabel { color: lime; background-color: black; }"));
+    row->addWidget(LabelTime);
+    row->addStretch();
+    layout->addWidget(panel1);
+
+    // The editor above the message pane, with a splitter between them.
+    Splitter1 = new QSplitter(Qt::Vertical, central);
+    Splitter1->setHandleWidth(5);
+    Splitter1->setChildrenCollapsible(false);
+    MMLText = new QPlainTextEdit(Splitter1);
+    MMLText->setObjectName(QStringLiteral("MMLText"));
+    MMLText->setAccessibleName(QStringLiteral("MML"));
+    MMLText->setFont(JapaneseFont(FontFamily::Monospace, 18));
+    MMLText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MMLText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MMLText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MMLText->setTabChangesFocus(false);
+    MMLText->installEventFilter(this);
+    Memo1 = new QPlainTextEdit(Splitter1);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("メッセージ"));
+    Memo1->setReadOnly(true);
+    Splitter1->addWidget(MMLText);
+    Splitter1->addWidget(Memo1);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setSizes({458, 48});
+    layout->addWidget(Splitter1, 1);
+    setCentralWidget(central);
+
+    connect(MMLText, &QPlainTextEdit::textChanged, this, GuardedSlot(this, &TFormMain::MMLTextChange));
+    connect(MMLText->document(), &QTextDocument::modificationChanged, this,
+            GuardedSlot(this, &TFormMain::MMLTextChange));
+}
+
+void TFormMain::CreateStatusBar()
+{
+    const int widths[] = {80, 50, 50};
+    for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
+        auto* panel = new QLabel(this);
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        StatusPanels[i] = panel;
+        statusBar()->addWidget(panel);
+    }
+    statusBar()->setFixedHeight(25);
+    StatusPanels[1]->setText(StatusInsert);
+}
+
+void TFormMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    // The first showing starts an empty, unnamed document.
+    Guarded([this] {
+        MMLText->document()->setModified(false);
+        BtnNewClick();
+        MMLTextChange();
+    });
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    bool close = false;
+    Guarded([&] { close = MaybeSave(); });
+    if (close)
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == MMLText && event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->isAutoRepeat()) Guarded([&] { Memo1KeyDown(key->key()); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormMain::Memo1KeyDown(int key)
+{
+    if (key != Qt::Key_Insert) return;
+    OverwriteMode = !OverwriteMode;
+    MMLText->setOverwriteMode(OverwriteMode);
+    StatusPanels[1]->setText(OverwriteMode ? StatusOverwrite : StatusInsert);
+}
+
+void TFormMain::MMLTextChange()
+{
+    if (MMLText->document()->isModified()) {
+        BtnSave->setEnabled(true);
+        StatusPanels[0]->setText(StatusModified);
+        // Changed text must be compiled again before it can be played.
+        BtnPlay->setEnabled(false);
+    } else {
+        StatusPanels[0]->clear();
+    }
+}
+
+void TFormMain::BtnCompileClick()
+{
+    DisplayTimer->stop();
+    for (QAction* action : {BtnSlow, BtnTime, BtnFast, BtnPlay}) action->setEnabled(false);
+    Midis().StopAll();
+    if (FormPort != nullptr)
+        std::copy(FormPort->PortDevices.begin(), FormPort->PortDevices.end(), Compiler->PortDevices.begin());
+    TMemoPane pane(this, Memo1);
+    Compiler->Compile(SplitLines(EditorText().toStdString()), pane);
+    // The new song starts from its beginning: continuing it from where the previous song was
+    // paused would sound every event before that point at once.
+    ResumeOnPlay = false;
+    // The bar measures the new song, so that it can be dragged to a place before the first Play.
+    TrackBar->setMaximum(Midis().SongLength());
+    TrackBar->setValue(0);
+    TrackBar->setEnabled(true);
+    BtnPlay->setEnabled(true);
+    BtnStop->setChecked(true);
+}
+
+void TFormMain::PortClick()
+{
+    if (FormPort != nullptr) UserDialogs().Exec(*FormPort);
+}
+
+void TFormMain::VersionClick()
+{
+    UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, QStringLiteral("        Version β版 0.01        "),
+                          QMessageBox::Ok);
+}

@@ -1,0 +1,17 @@
+#include "TrkBarEx.h"
+
+#include <QMouseEvent>
+
+TTrackBarEx::TTrackBarEx(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+
+void TTrackBarEx::mousePressEvent(QMouseEvent* event)
+{
+    QSlider::mousePressEvent(event);
+    if (OnMouseDown) OnMouseDown();
+}
+
+void TTrackBarEx::mouseReleaseEvent(QMouseEvent* event)
+{
+    QSlider::mouseReleaseEvent(event);
+    if (OnMouseUp) OnMouseUp();
+}

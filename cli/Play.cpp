@@ -1,0 +1,192 @@
+// quaverly-cli play: compiles a piece and plays it on the assigned devices in real time.
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include "Cli.h"
+#include "Devices.h"
+
+namespace {
+
+const char* const PlayUsage =
+    "使い方: quaverly-cli play ファイル|- [--port P=デバイス ...] [--speed 倍率] [--from ティック]\n"
+    "  --port P=デバイス  ポート P (1～4) のデバイス: devices の番号か名前の一部、- で割り当てなし\n"
+    "                     (既定: ポート 1～4 に内蔵シンセサイザー A～D)\n"
+    "  --speed 倍率       演奏の速さ (0.5 で半分、2 で倍)\n"
+    "  --from ティック    この位置から演奏します (4 分音符 = 480)\n";
+
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+// Ctrl+C (and a polite kill) end the playing through the normal stop, so every open port gets its
+// All Sound Off and no note is left hanging on a sound module.
+class TInterruptGuard {
+public:
+    TInterruptGuard()
+    {
+        interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~TInterruptGuard()
+    {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+struct TPlayOptions {
+    std::string Source;
+    std::array<std::string, TMidis::PortCount> Ports{"0", "1", "2", "3"};  // built-in A..D
+    double Speed = 1.0;
+    long From = -1;
+};
+
+bool ParseNumber(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && errno == 0 && *end == '\0';
+}
+
+// Returns an empty string when the options are good, else what is wrong with them.
+std::string ParseOptions(const std::vector<std::string>& args, TPlayOptions& options)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--port" || arg == "--speed" || arg == "--from") {
+            if (!hasValue) return arg + " の値がありません";
+            const std::string& value = args[++i];
+            if (arg == "--port") {
+                const auto equals = value.find('=');
+                if (equals != 1 || value[0] < '1' || value[0] > '4') return "--port は P=デバイス の形で、P は 1～4 です: " + value;
+                options.Ports[static_cast<std::size_t>(value[0] - '1')] = value.substr(2);
+            } else {
+                double number = 0;
+                if (!ParseNumber(value, number)) return arg + " の値が数値ではありません: " + value;
+                if (arg == "--speed") {
+                    if (!(number > 0.0 && number <= 16.0)) return "--speed は 0 より大きく 16 以下です: " + value;
+                    options.Speed = number;
+                } else {
+                    if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<long>(number))
+                        return "--from は 0 以上の整数です: " + value;
+                    options.From = static_cast<long>(number);
+                }
+            }
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            return "不明なオプションです: " + arg;
+        } else if (options.Source.empty()) {
+            options.Source = arg;
+        } else {
+            return "ファイルは一つだけ指定できます";
+        }
+    }
+    if (options.Source.empty()) return "ファイルを指定してください";
+    return {};
+}
+
+// "1:05.3": minutes, seconds and tenths.
+std::string ElapsedText(std::uint32_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u.%u", ms / 60000, ms / 1000 % 60, ms / 100 % 10);
+    return text;
+}
+
+}  // namespace
+
+int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
+{
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << PlayUsage;
+        return 0;
+    }
+    TPlayOptions options;
+    if (const std::string problem = ParseOptions(args, options); !problem.empty()) {
+        err << problem << '\n' << PlayUsage;
+        return 2;
+    }
+    std::vector<std::string> lines;
+    if (!ReadPiece(options.Source, in, lines, err)) return 2;
+
+    // The soundfont is not loaded ahead here: the compilation opens the devices at once, and a
+    // piece played on other devices needs no soundfont at all.
+    TDeviceCatalog catalog(false);
+    SetMidiOutService(&catalog);
+    struct TRestore {
+        ~TRestore() { SetMidiOutService(nullptr); }
+    } restore;
+
+    int status = 0;
+    {
+        TMML compiler;  // closes its devices before the catalog goes
+        try {
+            const auto names = catalog.Names();
+            for (std::size_t port = 0; port < options.Ports.size(); ++port)
+                compiler.PortDevices[port] = options.Ports[port] == "-" ? -1 : FindDevice(names, options.Ports[port]);
+        } catch (const Exception& e) {
+            err << e.Message() << '\n';
+            return 2;
+        }
+        RecordingPane pane;
+        try {
+            compiler.Compile(lines, pane);
+        } catch (const Exception& e) {
+            err << e.Message() << '\n';
+            return 3;
+        }
+        if (!pane.ErrorText.empty()) {
+            err << pane.ErrorText << '\n';
+            return 1;
+        }
+        TMidis& midis = *compiler.Midis;
+        if (midis.IsEmpty()) {
+            out << "演奏するイベントがありません\n";
+            return 0;
+        }
+
+        const TInterruptGuard guard;
+        const bool terminal = isatty(STDERR_FILENO) != 0;
+        const std::int32_t length = midis.SongLength();
+        for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).SpeedFactor = options.Speed;
+        const std::uint32_t started = GetTickCount();
+        if (options.From >= 0)
+            midis.Seek(static_cast<std::int32_t>(options.From));
+        else
+            midis.StartAll();
+        while (!interrupted && !midis.AllFinished()) {
+            ProcessNotices();
+            if (terminal) {
+                const std::int32_t tick = midis.Items(midis.LongestPort()).NextTick();
+                err << "\r演奏中 " << ElapsedText(GetTickCount() - started) << "  位置 " << tick << " / " << length << "   "
+                    << std::flush;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        midis.StopAll();
+        ProcessNotices();
+        if (terminal) err << '\n';
+        if (interrupted) {
+            err << "中断しました\n";
+            status = 130;
+        }
+    }
+    ProcessNotices();
+    return status;
+}

@@ -1,0 +1,53 @@
+// A MIDI output service that records instead of sounding: every message its devices receive, with
+// the clock time at which it arrived. The tests and the playback benchmark play through it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "MidiOut.h"
+
+class TRecordingMidiOut : public TMidiOutService {
+public:
+    struct TMessage {
+        enum TKind { Short, Long, Reset } Kind = Short;
+        int Device = 0;
+        std::uint64_t Time = 0;           // clock microseconds
+        std::vector<std::uint8_t> Bytes;  // as the device would send them; empty for a reset
+    };
+
+    explicit TRecordingMidiOut(TClock& clock = SystemClock(), int deviceCount = 4);
+
+    int DeviceCount() override { return deviceCount_; }
+    std::string DeviceName(int id) override;  // "記録デバイス 1" for device 0
+    std::unique_ptr<TMidiOutDevice> Open(int id, TSysExDone done) override;
+
+    // Makes opening device id raise text; an empty text lets it open again.
+    void FailOpen(int id, std::string text);
+    // Keeps the done notices of system-exclusive messages back, as a device that is still
+    // sending them would, until the device is reset.
+    void HoldSysEx(bool hold);
+
+    std::vector<TMessage> Messages() const;
+    void ClearMessages();
+    int OpenDevices() const;  // how many devices are open now
+
+private:
+    friend class TRecordingDevice;
+    void Record(TMessage message);
+
+    TClock& clock_;
+    const int deviceCount_;
+    mutable std::mutex mutex_;
+    std::vector<TMessage> messages_;
+    std::map<int, std::string> failures_;
+    bool holdSysEx_ = false;
+    int open_ = 0;
+};
+
+// "B0 78 00": a message's bytes in hexadecimal, for readable test expectations.
+std::string HexBytes(const std::vector<std::uint8_t>& bytes);

@@ -1,0 +1,188 @@
+// TMidi, the sequencer: playing the port's sorted event list in real time, and the port's part of
+// a seek.
+#include <cmath>
+#include <limits>
+
+#include "TMIDI.h"
+
+namespace {
+bool IsNoteMessage(std::uint8_t status)
+{
+    const int type = status & 0xF0;
+    return type == 0x80 || type == 0x90;
+}
+}  // namespace
+
+void TMidi::Start(std::uint64_t now)
+{
+    if (!IsOpen() || Elements.Count() == 0) return;
+    std::lock_guard run(runMutex_);
+    Stopped = false;
+    Finished = false;
+    Index = 0;
+    Position = 0.0;
+    LastTickCount = now;
+    ArmTimer(now);
+}
+
+void TMidi::Resume(std::uint64_t now)
+{
+    if (!IsOpen() || Elements.Count() == 0) return;
+    std::lock_guard run(runMutex_);
+    Stopped = false;
+    Finished = false;
+    LastTickCount = now;
+    ArmTimer(now);
+}
+
+void TMidi::Stop()
+{
+    if (!IsOpen()) return;
+    {
+        // Under the run lock: a tick that is running re-arms only while Stopped is clear, and it
+        // decides that under this lock, so either it sees the flag or its re-arm comes before the
+        // timer is turned off below.
+        std::lock_guard run(runMutex_);
+        Stopped = true;
+    }
+    Timer.SetEnabled(false);  // waits for a running tick to return
+    AllSoundOff();
+}
+
+void TMidi::StopLocked()
+{
+    Stopped = true;
+    Timer.SetEnabled(false);
+    AllSoundOff();
+}
+
+void TMidi::SetTempo(int value) { Tempo = value; }
+
+std::uint64_t TMidi::DueAt(std::uint64_t now) const
+{
+    constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
+    const int index = Index;
+    if (index >= Elements.Count()) return never;
+    const double remaining = Elements.Items(index).Time - Position;
+    if (remaining <= 0.0) return now;
+    // Time units per millisecond are Tempo x SpeedFactor / 60.
+    const long double rate = static_cast<long double>(Tempo) * SpeedFactor;
+    if (!(rate > 0.0L)) return never;
+    const long double wait = std::ceil(static_cast<long double>(remaining) * 60000.0L / rate);
+    if (wait >= 1e15L) return never;
+    return now + static_cast<std::uint64_t>(wait);
+}
+
+void TMidi::ArmTimer(std::uint64_t now)
+{
+    // The periodic run keeps the position current; waking at the moment the next event falls due
+    // as well sends it then, not up to one period late.
+    Timer.EnableAt(DueAt(now));
+}
+
+void TMidi::Play(const TMidiElement& e)
+{
+    switch (e.Kind) {
+    case ekShortMessage: SendShortMessage(e.Status, e.Data1, e.Data2); break;
+    case ekSysEx: SendLongMessage(e.SysExData.data(), e.SysExLength()); break;
+    case ekTempo: SetTempo(e.Tempo); break;
+    default: break;  // a wait only matters to a seek
+    }
+}
+
+void TMidi::Replay(const TMidiElement& e)
+{
+    switch (e.Kind) {
+    case ekShortMessage:
+        // Notes are not replayed: a note that began before the target stays silent.
+        if (!IsNoteMessage(e.Status)) SendShortMessage(e.Status, e.Data1, e.Data2);
+        break;
+    case ekSysEx: SendLongMessage(e.SysExData.data(), e.SysExLength()); break;
+    case ekTempo: SetTempo(e.Tempo); break;
+    case ekWait:
+        // Gives a sound module the time it needs after a reset before the next message.
+        if (e.WaitMs > 0) clock_.Sleep(static_cast<std::uint32_t>(e.WaitMs));
+        break;
+    default: break;
+    }
+}
+
+void TMidi::TimerTick(TMMTimer&) noexcept
+{
+    std::lock_guard run(runMutex_);
+    try {
+        Timer.SetEnabled(false);
+        // A Stop that came in while this run waited for the lock: nothing more is to sound.
+        if (Stopped) return;
+        const int count = Elements.Count();
+        int index = Index;
+        while (index < count) {
+            const TMidiElement& e = Elements.Items(index);
+            if (e.Time > Position) break;
+            Play(e);
+            if (index >= count - 1) {
+                // The last event: the port ends here, cutting whatever still sounds.
+                StopLocked();
+                Finished = true;
+                return;
+            }
+            Index = ++index;
+        }
+        const std::uint64_t now = clock_.Now();
+        const std::uint64_t elapsed = now - LastTickCount;
+        LastTickCount = now;
+        // The whole interval counts at the tempo and speed in force now, after any tempo event
+        // just sent. Song time comes from the clock, never from counting runs, so late runs
+        // cannot make the song drift.
+        Position = static_cast<double>(Position + static_cast<long double>(elapsed) * Tempo * SpeedFactor / 60000.0L);
+        if (!Stopped) ArmTimer(now);
+    } catch (...) {
+        // Nothing may leave the timer thread. A port that cannot go on ends as if its song were
+        // over, so that the whole song still ends.
+        Stopped = true;
+        Timer.SetEnabled(false);
+        Finished = true;
+        try {
+            AllSoundOff();
+        } catch (...) {
+        }
+    }
+}
+
+double TMidi::SeekTo(std::int32_t target)
+{
+    Timer.SetEnabled(false);
+    std::lock_guard run(runMutex_);
+    Position = 0.0;
+    Index = 0;
+    const int count = Elements.Count();
+    if (count == 0) {
+        Finished = true;
+        return -1.0;
+    }
+    if (target > Elements.Last().Tick) {
+        // Nothing of this port is left to play: its controllers, programs and tempo are brought
+        // to their state at the end, and it counts as finished. Resuming it from the start
+        // instead would send its whole list, notes and all, at the first tick.
+        for (int i = 0; i < count; ++i) Replay(Elements.Items(i));
+        Index = count - 1;
+        Finished = true;
+        return -1.0;
+    }
+    int index = 0;
+    while (index < count) {
+        const TMidiElement& e = Elements.Items(index);
+        if (target <= e.Tick) break;
+        Replay(e);
+        Index = ++index;
+    }
+    Finished = false;
+    return index == 0 ? -1.0 : Elements.Items(index).Time;
+}
+
+std::int32_t TMidi::NextTick() const
+{
+    const int count = Elements.Count();
+    if (count == 0) return 0;
+    return Elements.Items(std::min<int>(Index, count - 1)).Tick;
+}

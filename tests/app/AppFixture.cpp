@@ -1,0 +1,166 @@
+#include "AppFixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTest>
+
+#include "MMLtoMID.h"
+#include "MidiOut.h"
+
+namespace app_test {
+
+QMessageBox::StandardButton TScriptedDialogs::Message(QWidget*, QMessageBox::Icon icon, const QString& caption,
+                                                      const QString& text, QMessageBox::StandardButtons buttons)
+{
+    Boxes.push_back({icon, caption, text, buttons});
+    if (buttons == QMessageBox::Ok) return QMessageBox::Ok;  // nothing to decide
+    if (Answers.empty()) {
+        ADD_FAILURE() << "unexpected question: " << text.toStdString();
+        return buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::No;
+    }
+    const QMessageBox::StandardButton answer = Answers.front();
+    Answers.pop_front();
+    EXPECT_TRUE(buttons.testFlag(answer)) << "the box did not offer the scripted answer: " << text.toStdString();
+    return answer;
+}
+
+namespace {
+// The next scripted file name; a dialog nobody expected is cancelled.
+QString NextName(std::deque<QString>& names, const char* dialog)
+{
+    if (names.empty()) {
+        ADD_FAILURE() << "unexpected " << dialog << " dialog";
+        return {};
+    }
+    QString name = names.front();
+    names.pop_front();
+    return name;
+}
+}  // namespace
+
+QString TScriptedDialogs::OpenFileName(QWidget*, const QString& filter)
+{
+    EXPECT_EQ(filter, QStringLiteral("QVRLYファイル (*.QVR)"));
+    return NextName(OpenNames, "open");
+}
+
+QString TScriptedDialogs::SaveFileName(QWidget*, const QString& filter, const QString& defaultSuffix)
+{
+    EXPECT_EQ(filter, QStringLiteral("QVRLYファイル(*.QVR)"));
+    EXPECT_EQ(defaultSuffix, QStringLiteral("QVR"));
+    return NextName(SaveNames, "save");
+}
+
+int TScriptedDialogs::Exec(QDialog& dialog)
+{
+    if (!OnExec) {
+        ADD_FAILURE() << "unexpected dialog";
+        return QDialog::Rejected;
+    }
+    // The dialog is shown as exec would show it; the script then works it like a user.
+    dialog.show();
+    return OnExec(dialog);
+}
+
+std::vector<std::string> TScriptedDialogs::TakeBoxes()
+{
+    std::vector<std::string> lines;
+    for (const TBox& box : Boxes) lines.push_back(Box(box.Caption, box.Text));
+    Boxes.clear();
+    return lines;
+}
+
+std::string Box(const QString& caption, const QString& text) { return (caption + QLatin1Char('|') + text).toStdString(); }
+
+std::string ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll().toStdString();
+}
+
+void WriteFile(const QString& path, const std::string& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+void TScriptedTest::SetUp()
+{
+    QFile::remove(TPortSettings::FileName());
+    SetUserDialogs(&Script);
+    SetMidiOutService(&Recording);
+}
+
+void TScriptedTest::TearDown()
+{
+    EXPECT_TRUE(Script.Answers.empty()) << "questions the program never asked";
+    EXPECT_TRUE(Script.OpenNames.empty() && Script.SaveNames.empty()) << "file dialogs the program never showed";
+    EXPECT_TRUE(Script.Boxes.empty()) << "boxes the test did not look at, first: "
+                                      << (Script.Boxes.empty() ? "" : Script.Boxes.front().Text.toStdString());
+    SetMidiOutService(nullptr);
+    SetUserDialogs(nullptr);
+}
+
+void TWindowTest::SetUp()
+{
+    TScriptedTest::SetUp();
+    Form = std::make_unique<TFormMain>(Clock);
+    // The players run on the recording service and the test's clock.
+    Form->Compiler->Midis = std::make_unique<TMidis>(&Recording, &Clock);
+    FormPort = std::make_unique<TFormPort>();
+    FormPort->FormCreate();
+    Form->FormPort = FormPort.get();
+    Form->show();
+}
+
+void TWindowTest::TearDown()
+{
+    Form.reset();
+    FormPort.reset();
+    TScriptedTest::TearDown();
+}
+
+void TWindowTest::Type(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\n')) {
+            QTest::keyClick(Form->MMLText, Qt::Key_Return);
+        } else if (c == QLatin1Char('\t')) {
+            QTest::keyClick(Form->MMLText, Qt::Key_Tab);
+        } else if (c.unicode() < 0x80) {
+            QTest::keyClick(Form->MMLText, c.toLatin1());
+        } else {
+            // What an input method delivers: a key event carrying the character, surrogate pairs whole.
+            const qsizetype length = c.isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text.mid(i, length));
+            QApplication::sendEvent(Form->MMLText, &press);
+            i += length - 1;
+        }
+    }
+}
+
+QString TWindowTest::EditorText() const
+{
+    // Raw, so that a no-break space is seen as what it is.
+    QString text = Form->MMLText->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+void TWindowTest::CompileText(const QString& mml)
+{
+    Form->MMLText->setPlainText(mml);
+    Form->BtnCompile->trigger();
+}
+
+QString TWindowTest::Status(int panel) const { return Form->StatusPanels[static_cast<std::size_t>(panel)]->text(); }
+
+}  // namespace app_test

@@ -1,0 +1,470 @@
+// The main window: its start, the modified state, the document commands with their guards
+// against losing text, the caption, Compile, Insert and the global error report.
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <stdexcept>
+
+#include "AppFixture.h"
+#include "Application.h"
+#include "Document.h"
+#include "Rtf.h"
+#include "TrkBarEx.h"
+
+namespace app_test {
+namespace {
+
+const QString SaveQuestion = QStringLiteral("現在編集中のファイルを保存しますか？");
+const QString OverwriteQuestion = QStringLiteral("ファイルはすでに存在しています上書きしますか？");
+
+class MainWindow : public TWindowTest {
+protected:
+    static QString Path(const QString& name) { return ScratchDir() + QLatin1Char('/') + name; }
+
+    // A scratch document file holding text as the program writes it.
+    static QString Document(const QString& name, const QString& text)
+    {
+        WriteFile(Path(name), WriteRtf(text.toStdString()));
+        return Path(name);
+    }
+
+    void SetUp() override
+    {
+        TWindowTest::SetUp();
+        for (const QString& name : QDir(ScratchDir()).entryList({QStringLiteral("*.QVR"), QStringLiteral("*.txt")}))
+            QFile::remove(Path(name));
+    }
+};
+
+TEST_F(MainWindow, StartsWithAnEmptyUnnamedDocument)
+{
+    EXPECT_EQ(EditorText(), QString());
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
+    EXPECT_TRUE(Form->FileName.isEmpty());
+    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+    EXPECT_TRUE(Form->BtnStop->isChecked());
+    EXPECT_EQ(Status(0), QString());
+    EXPECT_EQ(Status(1), QStringLiteral("挿入"));
+    EXPECT_EQ(Form->LabelTime->text(), QStringLiteral("00:00:00"));
+    EXPECT_TRUE(Form->TrackBar->isEnabled());
+    EXPECT_EQ(Form->TrackBar->maximum(), 100);
+}
+
+TEST_F(MainWindow, EveryToolBarButtonHasItsHintAsTooltipAndAccessibleName)
+{
+    const std::pair<QAction*, const char*> buttons[] = {
+        {Form->BtnNew, "新規"},   {Form->BtnOpen, "開く"},       {Form->BtnSave, "上書保存"},
+        {Form->BtnCompile, "コンパイル"}, {Form->BtnPlay, "再生"}, {Form->BtnTime, "一時停止"},
+        {Form->BtnSlow, "スロー"}, {Form->BtnFast, "早送り"},     {Form->BtnStop, "停止"},
+    };
+    for (const auto& [action, hint] : buttons) {
+        QWidget* button = Form->ToolBar1->widgetForAction(action);
+        ASSERT_NE(button, nullptr) << hint;
+        EXPECT_EQ(action->toolTip(), QString::fromUtf8(hint));
+        EXPECT_EQ(button->accessibleName(), QString::fromUtf8(hint));
+    }
+}
+
+TEST_F(MainWindow, EditsMarkTheTextModifiedAndMustBeCompiledBeforePlaying)
+{
+    Form->BtnSave->setEnabled(false);
+    Type(QStringLiteral("c"));
+    EXPECT_TRUE(Form->BtnSave->isEnabled());
+    EXPECT_EQ(Status(0), QStringLiteral("変更有り"));
+    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+
+    Form->BtnCompile->trigger();
+    EXPECT_TRUE(Form->BtnPlay->isEnabled());
+    EXPECT_EQ(Status(0), QStringLiteral("変更有り"));
+
+    Type(QStringLiteral("d"));
+    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+}
+
+TEST_F(MainWindow, SavingANewDocumentWritesAQvrFileNamedInTheCaption)
+{
+    Type(QStringLiteral("t120 // テスト\n\tcde\n\n"));
+    Script.SaveNames = {Path(QStringLiteral("song.txt"))};
+    EXPECT_TRUE(Form->BtnSaveClick());
+    EXPECT_EQ(Form->FileName, Path(QStringLiteral("song.QVR")));
+    EXPECT_EQ(ReadRtf(ReadFile(Form->FileName)), "t120 // テスト\n\tcde\n\n");
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("song.txt"))));
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  song.QVR"));
+    EXPECT_FALSE(Form->BtnSave->isEnabled());
+    EXPECT_FALSE(Form->MMLText->document()->isModified());
+    EXPECT_EQ(Status(0), QString());
+
+    // The next save goes to the same file without a dialog.
+    Type(QStringLiteral("d"));
+    EXPECT_TRUE(Form->BtnSaveClick());
+    EXPECT_EQ(ReadRtf(ReadFile(Form->FileName)), "t120 // テスト\n\tcde\n\nd");
+}
+
+TEST_F(MainWindow, SavingOverAnExistingFileAsksFirst)
+{
+    const QString existing = Document(QStringLiteral("old.QVR"), QStringLiteral("old"));
+    Type(QStringLiteral("new"));
+
+    Script.SaveNames = {existing};
+    Script.Answers = {QMessageBox::Cancel};
+    EXPECT_FALSE(Form->BtnSaveClick());
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));
+    EXPECT_EQ(ReadRtf(ReadFile(existing)), "old");
+    EXPECT_TRUE(Form->FileName.isEmpty());
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
+    EXPECT_TRUE(Form->MMLText->document()->isModified());
+
+    Script.SaveNames = {existing};
+    Script.Answers = {QMessageBox::Ok};
+    EXPECT_TRUE(Form->BtnSaveClick());
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));
+    EXPECT_EQ(ReadRtf(ReadFile(existing)), "new");
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  old.QVR"));
+    EXPECT_FALSE(Form->MMLText->document()->isModified());
+}
+
+TEST_F(MainWindow, SaveAsCancelledWritesNothingAndSaysNothing)
+{
+    Type(QStringLiteral("abc"));
+    Script.SaveNames = {QString()};
+    EXPECT_FALSE(Form->SaveAsClick());
+    EXPECT_EQ(QDir(ScratchDir()).entryList({QStringLiteral("*.QVR")}), QStringList());
+    EXPECT_TRUE(Form->MMLText->document()->isModified());
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
+}
+
+TEST_F(MainWindow, SaveAsMovesANamedDocumentToTheNewName)
+{
+    Script.OpenNames = {Document(QStringLiteral("a.QVR"), QStringLiteral("x"))};
+    Form->BtnOpen->trigger();
+    Script.SaveNames = {Path(QStringLiteral("b"))};
+    EXPECT_TRUE(Form->SaveAsClick());
+    EXPECT_EQ(Form->FileName, Path(QStringLiteral("b.QVR")));
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  b.QVR"));
+    EXPECT_EQ(ReadRtf(ReadFile(Path(QStringLiteral("b.QVR")))), "x");
+}
+
+TEST_F(MainWindow, AFailedSaveIsReportedAndKeepsTheTextModified)
+{
+    Type(QStringLiteral("abc"));
+    const QString path = Path(QStringLiteral("missing-folder/song.QVR"));
+    Script.SaveNames = {path};
+    EXPECT_FALSE(Form->BtnSaveClick());
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "ファイルを保存できません: " + path)}));
+    EXPECT_TRUE(Form->FileName.isEmpty());
+    EXPECT_TRUE(Form->MMLText->document()->isModified());
+    EXPECT_EQ(Status(0), QStringLiteral("変更有り"));
+}
+
+// New, Open and closing the window with unsaved text: Yes saves first, No discards, Cancel, or a
+// save that does not happen, keeps the text and abandons the command.
+TEST_F(MainWindow, NoCommandLosesUnsavedText)
+{
+    struct Command {
+        const char* name;
+        std::function<bool(TWindowTest&, TFormMain&, TScriptedDialogs&)> run;  // true: the command went through
+    };
+    const QString other = Document(QStringLiteral("other.QVR"), QStringLiteral("other text"));
+    const Command commands[] = {
+        {"New", [](TWindowTest&, TFormMain& f, TScriptedDialogs&) {
+             f.BtnNew->trigger();
+             return f.MMLText->toPlainText().isEmpty();
+         }},
+        {"Open", [&other](TWindowTest&, TFormMain& f, TScriptedDialogs& s) {
+             s.OpenNames = {other};
+             f.BtnOpen->trigger();
+             // An abandoned Open never shows its dialog.
+             const bool opened = f.MMLText->toPlainText() == QStringLiteral("other text");
+             if (!opened) s.OpenNames.clear();
+             return opened;
+         }},
+        {"close", [](TWindowTest&, TFormMain& f, TScriptedDialogs&) { return f.close(); }},
+    };
+    struct Answer {
+        const char* name;
+        QMessageBox::StandardButton button;
+        QString saveName;  // for Yes: the name given to the save dialog, empty to cancel it
+        bool goesThrough;
+        bool saved;
+    };
+    const Answer answers[] = {
+        {"Yes", QMessageBox::Yes, Path(QStringLiteral("kept.QVR")), true, true},
+        {"Yes, save cancelled", QMessageBox::Yes, QString(), false, false},
+        {"Yes, save failed", QMessageBox::Yes, Path(QStringLiteral("no/such/folder.QVR")), false, false},
+        {"No", QMessageBox::No, {}, true, false},
+        {"Cancel", QMessageBox::Cancel, {}, false, false},
+    };
+    for (const Command& command : commands) {
+        for (const Answer& answer : answers) {
+            SCOPED_TRACE(std::string(command.name) + " / " + answer.name);
+            QFile::remove(Path(QStringLiteral("kept.QVR")));
+            Form->show();
+            Form->MMLText->setPlainText(QString());
+            Form->FileName.clear();
+            Type(QStringLiteral("unsaved"));
+            Script.Answers = {answer.button};
+            if (answer.button == QMessageBox::Yes) Script.SaveNames = {answer.saveName};
+
+            EXPECT_EQ(command.run(*this, *Form, Script), answer.goesThrough);
+            const std::vector<std::string> boxes = Script.TakeBoxes();
+            ASSERT_FALSE(boxes.empty());
+            EXPECT_EQ(boxes.front(), Box("確認", SaveQuestion));
+            EXPECT_EQ(boxes.size(), answer.saveName.contains(QStringLiteral("no/such")) ? 2u : 1u);
+            if (!answer.goesThrough) {
+                EXPECT_EQ(EditorText(), QStringLiteral("unsaved"));
+                EXPECT_TRUE(Form->isVisible());
+            }
+            EXPECT_EQ(QFileInfo::exists(Path(QStringLiteral("kept.QVR"))), answer.saved);
+            if (answer.saved) {
+                EXPECT_EQ(ReadRtf(ReadFile(Path(QStringLiteral("kept.QVR")))), "unsaved");
+            }
+        }
+    }
+}
+
+TEST_F(MainWindow, UnmodifiedTextIsReplacedWithoutAQuestion)
+{
+    Script.OpenNames = {Document(QStringLiteral("a.QVR"), QStringLiteral("first"))};
+    Form->BtnOpen->trigger();
+    EXPECT_EQ(EditorText(), QStringLiteral("first"));
+    EXPECT_EQ(Form->FileName, Path(QStringLiteral("a.QVR")));
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  a.QVR"));
+    EXPECT_FALSE(Form->MMLText->document()->isModified());
+    EXPECT_EQ(Status(0), QString());
+    EXPECT_FALSE(Form->BtnPlay->isEnabled()) << "the opened text is not compiled yet";
+
+    Form->BtnNew->trigger();
+    EXPECT_EQ(EditorText(), QString());
+    EXPECT_TRUE(Form->FileName.isEmpty());
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
+    EXPECT_TRUE(Form->close());
+}
+
+TEST_F(MainWindow, AFileThatCannotBeReadChangesNothing)
+{
+    Script.OpenNames = {Document(QStringLiteral("a.QVR"), QStringLiteral("kept"))};
+    Form->BtnOpen->trigger();
+    for (const QString& path : {Path(QStringLiteral("missing.QVR")), ScratchDir()}) {
+        Script.OpenNames = {path};
+        Form->BtnOpen->trigger();
+        EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "ファイルを読み込めません: " + path)}));
+        EXPECT_EQ(EditorText(), QStringLiteral("kept"));
+        EXPECT_EQ(Form->FileName, Path(QStringLiteral("a.QVR")));
+        EXPECT_EQ(Caption(), QStringLiteral("Quaverly  a.QVR"));
+    }
+}
+
+// Documents written by other programs, and plain text files named like documents, open with the
+// lines their .expected.txt gives, each followed by a line feed.
+TEST_F(MainWindow, OpensEveryKindOfDocument)
+{
+    const char* const documents[] = {"abiword.rtf",        "libreoffice-writer.rtf", "pandoc.rtf",
+                                     "richedit-cp932.QVR", "plain-utf8.QVR",         "plain-sjis.QVR"};
+    const QString fixtures = QDir::currentPath() + QStringLiteral("/tests/fixtures/documents/");
+    for (const char* name : documents) {
+        SCOPED_TRACE(name);
+        const QString path = fixtures + QString::fromLatin1(name);
+        Script.OpenNames = {path};
+        Form->BtnOpen->trigger();
+        const QString stem = path.left(path.lastIndexOf(QLatin1Char('.')));
+        std::string lines;
+        for (const std::string& line : SplitLines(EditorText().toStdString())) lines += line + "\n";
+        EXPECT_EQ(lines, ReadFile(stem + QStringLiteral(".expected.txt")));
+        EXPECT_FALSE(Form->MMLText->document()->isModified());
+    }
+}
+
+TEST_F(MainWindow, SavedTextComesBackExactly)
+{
+    const QString texts[] = {
+        QStringLiteral("// テスト曲　①②\n\n[1]\tt120 o4 l8 cdefgab<c\n"),
+        QStringLiteral("no-break\u00A0space, 𠮷, ～〜¥\\ {braces}\n\n\n"),
+        QStringLiteral("\n"),
+    };
+    for (const QString& text : texts) {
+        Form->MMLText->setPlainText(text);
+        Script.SaveNames = {Path(QStringLiteral("round.QVR"))};
+        if (QFileInfo::exists(Path(QStringLiteral("round.QVR")))) Script.Answers = {QMessageBox::Ok};
+        Form->FileName.clear();
+        ASSERT_TRUE(Form->BtnSaveClick());
+        Script.TakeBoxes();
+        Form->BtnNew->trigger();
+        Script.OpenNames = {Path(QStringLiteral("round.QVR"))};
+        Form->BtnOpen->trigger();
+        EXPECT_EQ(EditorText(), text);
+    }
+}
+
+TEST_F(MainWindow, DocumentFileNames)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"/d/song.txt", "/d/song.QVR"},
+        {"/d/song", "/d/song.QVR"},
+        {"/d/song.", "/d/song.QVR"},
+        {"/d/my.song.txt", "/d/my.song.QVR"},
+        {"/d/song.QVR", "/d/song.QVR"},
+        {"/d/song.qvr", "/d/song.qvr"},  // another spelling would be another file
+        {"/d.x/song", "/d.x/song.QVR"},  // only the name's dot counts
+        {"/d/.hidden", "/d/.hidden.QVR"},
+    };
+    for (const auto& [chosen, written] : cases)
+        EXPECT_EQ(TFormMain::DocumentFileName(QString::fromUtf8(chosen)), QString::fromUtf8(written)) << chosen;
+}
+
+TEST_F(MainWindow, InsertTogglesOverwriteTyping)
+{
+    Type(QStringLiteral("abc"));
+    Form->MMLText->moveCursor(QTextCursor::Start);
+    QTest::keyClick(Form->MMLText, Qt::Key_Insert);
+    EXPECT_EQ(Status(1), QStringLiteral("上書き"));
+    EXPECT_TRUE(Form->OverwriteMode);
+    Type(QStringLiteral("X"));
+    EXPECT_EQ(EditorText(), QStringLiteral("Xbc"));
+
+    QTest::keyClick(Form->MMLText, Qt::Key_Insert);
+    EXPECT_EQ(Status(1), QStringLiteral("挿入"));
+    Type(QStringLiteral("Y"));
+    EXPECT_EQ(EditorText(), QStringLiteral("XYbc"));
+
+    QTest::keyClick(Form->MMLText, Qt::Key_A);
+    EXPECT_EQ(Status(1), QStringLiteral("挿入")) << "other keys change nothing";
+}
+
+TEST_F(MainWindow, TabTypesATab)
+{
+    Form->MMLText->setFocus();
+    QTest::keyClick(Form->MMLText, Qt::Key_Tab);
+    EXPECT_EQ(EditorText(), QStringLiteral("\t"));
+}
+
+TEST_F(MainWindow, KeyboardShortcuts)
+{
+    QApplication::setActiveWindow(Form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    Form->MMLText->setFocus();
+    Type(QStringLiteral("cde"));
+    QTest::keyClick(Form->MMLText, Qt::Key_F5);
+    EXPECT_TRUE(Form->BtnPlay->isEnabled()) << "F5 compiles";
+
+    Script.SaveNames = {Path(QStringLiteral("keys.QVR"))};
+    QTest::keyClick(Form->MMLText, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Form->FileName, Path(QStringLiteral("keys.QVR")));
+
+    Script.SaveNames = {Path(QStringLiteral("keys2.QVR"))};
+    QTest::keyClick(Form->MMLText, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Form->FileName, Path(QStringLiteral("keys2.QVR")));
+
+    QTest::keyClick(Form->MMLText, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(Form->FileName.isEmpty());
+
+    Script.OpenNames = {Path(QStringLiteral("keys.QVR"))};
+    QTest::keyClick(Form->MMLText, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(EditorText(), QStringLiteral("cde"));
+
+    QTest::keyClick(Form->MMLText, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(Form->isVisible()) << "Quit closes the window";
+}
+
+TEST_F(MainWindow, CompileErrorsAreShownAndWhatCameBeforePlays)
+{
+    CompileText(QStringLiteral("[Intro] cde [1]\nc o9 c"));
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "オクターブが範囲を超えました( 行 : 2 )")}));
+    EXPECT_TRUE(Form->BtnPlay->isEnabled());
+    EXPECT_TRUE(Form->BtnStop->isChecked());
+    EXPECT_TRUE(Form->Memo1->toPlainText().startsWith(QStringLiteral("[Intro]")));
+}
+
+TEST_F(MainWindow, CompileOpensTheDevicesOfThePortDialog)
+{
+    Script.OnExec = [this](QDialog& dialog) {
+        EXPECT_EQ(&dialog, FormPort.get());
+        FormPort->CBPort2->setCurrentIndex(2);  // device 1
+        FormPort->Button1->click();
+        return dialog.result();
+    };
+    Form->Port->trigger();
+    EXPECT_EQ(FormPort->PortDevices, (TPortDevices{-1, 1, -1, -1}));
+    CompileText(QStringLiteral("c"));
+    EXPECT_EQ(Recording.OpenDevices(), 1);
+    EXPECT_TRUE(Form->Compiler->PortAt(1).IsOpen());
+}
+
+TEST_F(MainWindow, ADeviceThatCannotBeOpenedIsReported)
+{
+    FormPort->PortDevices = {3, -1, -1, -1};
+    Recording.FailOpen(3, "デバイスは使用中です");
+    CompileText(QStringLiteral("c"));
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "デバイスは使用中です")}));
+    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+}
+
+TEST_F(MainWindow, VersionBox)
+{
+    Form->Version->trigger();
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "        Version β版 0.01        ")}));
+}
+
+TEST_F(MainWindow, MenuTexts)
+{
+    QStringList items;
+    for (QAction* action : Form->menuBar()->actions()) items << action->text();
+    for (QAction* action : Form->File->actions())
+        if (!action->isSeparator()) items << action->text();
+    EXPECT_EQ(items, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("ポート"), QStringLiteral("バージョン"),
+                                  QStringLiteral("新規(&N)"), QStringLiteral("開く(&L)"), QStringLiteral("上書保存(&S)"),
+                                  QStringLiteral("名前を付けて保存(&A)"), QStringLiteral("終了(&X)")}));
+}
+
+// ---- The global error report ----
+
+class TThrowingObject : public QObject {
+public:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User) throw std::runtime_error("boom");
+        return QObject::event(e);
+    }
+};
+
+TEST_F(MainWindow, AnErrorEscapingAHandlerIsShownAndTheProgramGoesOn)
+{
+    TThrowingObject object;
+    QEvent event(QEvent::User);
+    QApplication::sendEvent(&object, &event);
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "boom")}));
+    ASSERT_EQ(Script.Boxes.size(), 0u);
+
+    EXPECT_FALSE(Guarded([] { throw Exception("失敗しました"); }));
+    ASSERT_EQ(Script.Boxes.size(), 1u);
+    EXPECT_EQ(Script.Boxes.front().Icon, QMessageBox::Critical);
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "失敗しました")}));
+}
+
+// The boxes the program really shows: Qt's, with Japanese buttons, answered by a click.
+TEST(QtDialogs, ShowTheBoxAndReturnTheButtonClicked)
+{
+    QString buttonText;
+    QTimer::singleShot(0, [&buttonText] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("確認"));
+        EXPECT_EQ(box->text(), QStringLiteral("質問"));
+        buttonText = box->button(QMessageBox::No)->text();
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(UserDialogs().Message(nullptr, QMessageBox::Question, QStringLiteral("確認"), QStringLiteral("質問"),
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel),
+              QMessageBox::No);
+    EXPECT_TRUE(buttonText.contains(QStringLiteral("いいえ"))) << buttonText.toStdString();
+}
+
+}  // namespace
+}  // namespace app_test

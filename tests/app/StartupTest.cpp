@@ -1,0 +1,116 @@
+// Start-up: the single-instance lock against the real program, and a whole run from start to
+// close inside this process.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <QTextStream>
+#include <QTimer>
+
+#include "AppFixture.h"
+#include "InstanceLock.h"
+#include "Program.h"
+
+namespace app_test {
+namespace {
+
+// Whether process pid holds an flock on path, as the kernel's lock table says. Looking there,
+// rather than trying the lock, never takes the lock from under a program that is starting.
+bool HoldsLock(qint64 pid, const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return false;
+    const QString inode = QStringLiteral(":%1 ").arg(static_cast<qulonglong>(info.st_ino));
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly)) return false;
+    const QStringList lines = QString::fromLatin1(locks.readAll()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        if (fields.size() >= 6 && fields[1] == QStringLiteral("FLOCK") && fields[4] == QString::number(pid) &&
+            (fields[5] + QLatin1Char(' ')).contains(inode))
+            return true;
+    }
+    return false;
+}
+
+int ProgramWindows()
+{
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (dynamic_cast<TFormMain*>(widget) != nullptr || dynamic_cast<TFormPort*>(widget) != nullptr) ++count;
+    return count;
+}
+
+class StartUp : public TScriptedTest {};
+
+TEST_F(StartUp, ASecondCopyIsRefusedAndAKilledCopyLeavesNoLock)
+{
+    const std::string lockPath = InstanceLockPath();
+    QProcess first;
+    first.setProcessChannelMode(QProcess::ForwardedChannels);
+    first.start(QStringLiteral(QUAVERLY_EXE), {});
+    ASSERT_TRUE(first.waitForStarted());
+    QElapsedTimer waited;
+    waited.start();
+    while (!HoldsLock(first.processId(), lockPath) && first.state() == QProcess::Running && waited.elapsed() < 120000)
+        QTest::qWait(50);
+    ASSERT_TRUE(HoldsLock(first.processId(), lockPath)) << "the program never took its lock";
+
+    EXPECT_EQ(RunQuaverly(lockPath, &Recording), 0);
+    ASSERT_EQ(Script.Boxes.size(), 1u);
+    EXPECT_EQ(Script.Boxes.front().Icon, QMessageBox::Critical);
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Error", "Quaverlyは既に実行されています")}));
+    EXPECT_EQ(ProgramWindows(), 0) << "the second copy made a window";
+    EXPECT_EQ(first.state(), QProcess::Running) << "the first copy was disturbed";
+
+    // A copy that dies without a chance to clean up leaves no lock behind.
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished());
+    TInstanceLock lock;
+    EXPECT_EQ(lock.Acquire(lockPath.c_str()), TInstanceLock::Acquired);
+}
+
+TEST_F(StartUp, RunsFromStartToClose)
+{
+    // A damaged stored assignment is reported without stopping the start.
+    QDir().mkpath(QFileInfo(TPortSettings::FileName()).path());
+    WriteFile(TPortSettings::FileName(), "[PORT]\nPORT1=1, 2\nPORT2=3\n");
+
+    const std::string lockPath = InstanceLockPath();
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        TFormMain* form = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* candidate = dynamic_cast<TFormMain*>(widget)) form = candidate;
+        ASSERT_NE(form, nullptr);
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Quaverly  新規"));
+        ASSERT_NE(form->FormPort, nullptr);
+        EXPECT_FALSE(form->FormPort->isVisible());
+        EXPECT_EQ(form->FormPort->PortDevices, (TPortDevices{-1, 3, -1, -1}));
+        EXPECT_EQ(Recording.OpenDevices(), 0) << "no device before the first compile";
+        TInstanceLock second;
+        EXPECT_EQ(second.Acquire(lockPath.c_str()), TInstanceLock::HeldElsewhere);
+        checked = true;
+        form->close();
+    });
+    // Should the window not close, the run must still end.
+    QTimer::singleShot(60000, [] {
+        ADD_FAILURE() << "the program did not end";
+        QApplication::quit();
+    });
+    EXPECT_EQ(RunQuaverly(lockPath, &Recording), 0);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(Script.TakeBoxes(),
+              (Boxes{Box("Quaverly", "設定値 PORT1 を読み込めません: " + TPortSettings::FileName())}));
+    EXPECT_EQ(ProgramWindows(), 0);
+    TInstanceLock after;
+    EXPECT_EQ(after.Acquire(lockPath.c_str()), TInstanceLock::Acquired) << "the lock goes with the run";
+}
+
+}  // namespace
+}  // namespace app_test

@@ -1,0 +1,279 @@
+// The transport: the state of the buttons, bar and refresh through play, pause, slow, fast and
+// stop; the elapsed time; the end of the song; seeking with the bar; and silence at shutdown.
+//
+// The players run on the test's clock, and the refresh is run every 100 ms of that clock while it
+// is switched on, as its timer would run it, so every step is exact and nothing sleeps.
+#include <QAction>
+#include <QActionGroup>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+
+#include "AppFixture.h"
+#include "TrkBarEx.h"
+
+namespace app_test {
+namespace {
+
+// "t120 l4 cdef": four quarter notes of 500 ms, keys 60, 62, 64, 65; the last note ends at tick 1920.
+const QString Song = QStringLiteral("t120 l4 cdef");
+
+class Transport : public TWindowTest {
+protected:
+    void CompileSong(const QString& mml = Song)
+    {
+        FormPort->PortDevices = {0, -1, -1, -1};
+        CompileText(mml);
+        Recording.ClearMessages();
+    }
+
+    // Moves the clock on, running the refresh every 100 ms while it is switched on.
+    void Run(int ms)
+    {
+        for (int t = 0; t < ms; t += 100) {
+            Clock.AdvanceMs(100);
+            if (Form->DisplayTimer->isActive()) Form->DisplayTimerTimer();
+        }
+    }
+
+    // The keys struck since the last call.
+    std::vector<int> NotesOn()
+    {
+        std::vector<int> keys;
+        for (const auto& m : Recording.Messages())
+            if (m.Kind == TRecordingMidiOut::TMessage::Short && (m.Bytes[0] & 0xF0) == 0x90 && m.Bytes[2] != 0)
+                keys.push_back(m.Bytes[1]);
+        Recording.ClearMessages();
+        return keys;
+    }
+
+    // One row of the state table.
+    void ExpectState(QAction* pressed, bool play, bool pauseSlowFast, bool bar, bool refresh, bool resume)
+    {
+        EXPECT_TRUE(pressed->isChecked()) << pressed->toolTip().toStdString() << " is not pressed";
+        EXPECT_EQ(Form->TransportGroup->checkedAction(), pressed);
+        EXPECT_EQ(Form->BtnPlay->isEnabled(), play);
+        for (QAction* action : {Form->BtnTime, Form->BtnSlow, Form->BtnFast})
+            EXPECT_EQ(action->isEnabled(), pauseSlowFast) << action->toolTip().toStdString();
+        EXPECT_TRUE(Form->BtnStop->isEnabled());
+        EXPECT_EQ(Form->TrackBar->isEnabled(), bar);
+        EXPECT_EQ(Form->DisplayTimer->isActive(), refresh);
+        EXPECT_EQ(Form->ResumeOnPlay, resume);
+    }
+
+    void ExpectSpeed(double factor)
+    {
+        for (int i = 0; i < TMidis::PortCount; ++i) EXPECT_EQ(Form->Compiler->PortAt(i).SpeedFactor.load(), factor);
+    }
+
+    void DragBarTo(int tick)
+    {
+        QTest::mousePress(Form->TrackBar, Qt::LeftButton, {}, QPoint(5, 11));
+        EXPECT_TRUE(Form->BarDragging);
+        EXPECT_FALSE(Form->DisplayTimer->isActive());
+        Form->TrackBar->setValue(tick);
+        QTest::mouseRelease(Form->TrackBar, Qt::LeftButton, {}, QPoint(5, 11));
+        EXPECT_FALSE(Form->BarDragging);
+    }
+
+    QString Label() const { return Form->LabelTime->text(); }
+};
+
+TEST_F(Transport, StartUpAndCompile)
+{
+    ExpectState(Form->BtnStop, false, false, true, false, false);
+    CompileSong();
+    ExpectState(Form->BtnStop, true, false, true, false, false);
+    // The bar measures the compiled song, so it can be dragged before the first Play.
+    EXPECT_EQ(Form->TrackBar->maximum(), 1920);
+}
+
+TEST_F(Transport, PauseKeepsTheTimeAndThePlace)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    Run(100);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:00"));
+    Run(1100);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64}));
+    EXPECT_EQ(Form->TrackBar->value(), 1440) << "the tick of the next event";
+
+    Form->BtnTime->trigger();
+    ExpectState(Form->BtnTime, true, false, true, false, true);
+    Run(10000);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
+    EXPECT_EQ(NotesOn(), std::vector<int>{});
+
+    Form->BtnPlay->trigger();
+    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    Run(400);
+    EXPECT_EQ(NotesOn(), std::vector<int>{65}) << "the song goes on where it stopped";
+    EXPECT_EQ(Form->ElapsedMs, 1600);
+}
+
+TEST_F(Transport, SlowAndFastChangeOnlyTheSpeed)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(200);
+    Form->BtnSlow->trigger();
+    ExpectState(Form->BtnSlow, true, true, true, true, true);
+    ExpectSpeed(0.5);
+    Run(1000);  // half a second of song
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62}));
+    EXPECT_EQ(Label(), QStringLiteral("00:00:01")) << "the clock counts wall time in full";
+
+    Form->BtnFast->trigger();
+    ExpectState(Form->BtnFast, true, true, true, true, true);
+    ExpectSpeed(2.0);
+
+    Form->BtnPlay->trigger();
+    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    ExpectSpeed(1.0);
+    Run(600);
+    EXPECT_EQ(NotesOn(), std::vector<int>{64}) << "no start over";
+    EXPECT_EQ(Form->ElapsedMs, 1800);
+}
+
+TEST_F(Transport, StopThenPlayStartsOver)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(1200);
+    Form->BtnStop->trigger();
+    ExpectState(Form->BtnStop, true, false, true, false, false);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:01")) << "the label keeps its last value";
+    NotesOn();
+
+    Form->BtnPlay->trigger();
+    Run(100);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:00"));
+    EXPECT_EQ(NotesOn(), std::vector<int>{60});
+}
+
+TEST_F(Transport, TheEndOfTheSongStopsEverything)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(3000);
+    ExpectState(Form->BtnStop, true, false, false, false, false);
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64, 65}));
+    // The refresh that found the end did not write the label.
+    EXPECT_EQ(Label(), TFormMain::FormatElapsed(Form->ElapsedMs - 100));
+    EXPECT_LE(Form->ElapsedMs, 2100);
+}
+
+TEST_F(Transport, PlayWithNothingCompiledSpringsBack)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(1000);
+    CompileSong(QString());
+    Form->BtnPlay->trigger();
+    ExpectState(Form->BtnStop, true, false, false, false, false);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
+}
+
+// Pause, Compile, Play: the new song starts from its beginning rather than from where the old one
+// was paused, which would sound all of its events before that point at once.
+TEST_F(Transport, ASongCompiledWhilePausedStartsOver)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(1200);
+    Form->BtnTime->trigger();
+    CompileSong(QStringLiteral("t120 l4 gab"));
+    ExpectState(Form->BtnStop, true, false, true, false, false);
+    Form->BtnPlay->trigger();
+    Run(100);
+    EXPECT_EQ(NotesOn(), std::vector<int>{67});
+    EXPECT_EQ(Form->ElapsedMs, 100);
+}
+
+TEST_F(Transport, DraggingTheBarWhileStoppedPlaysFromThere)
+{
+    CompileSong();
+    DragBarTo(960);
+    Run(100);
+    EXPECT_EQ(NotesOn(), std::vector<int>{64});
+    ExpectState(Form->BtnStop, true, false, true, true, false);
+    Run(1500);
+    EXPECT_EQ(NotesOn(), std::vector<int>{65});
+    ExpectState(Form->BtnStop, true, false, false, false, false);
+}
+
+TEST_F(Transport, DraggingTheBarWhilePausedPlaysFromThereAndPlayResumes)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(600);
+    Form->BtnTime->trigger();
+    NotesOn();
+    DragBarTo(1440);
+    Run(100);
+    EXPECT_EQ(NotesOn(), std::vector<int>{65});
+    ExpectState(Form->BtnTime, true, false, true, true, true);
+    Form->BtnPlay->trigger();
+    EXPECT_EQ(Form->ElapsedMs, 700) << "the resume path keeps the time";
+    ExpectState(Form->BtnPlay, true, true, true, true, false);
+}
+
+TEST_F(Transport, ABarReleaseBeforeAnyCompileEndsAtTheFirstRefresh)
+{
+    DragBarTo(50);
+    EXPECT_TRUE(Form->DisplayTimer->isActive());
+    Run(100);
+    ExpectState(Form->BtnStop, false, false, false, false, false);
+}
+
+// Every event at tick 0: the longest port by the rule is an empty one, which the refresh must not
+// read from.
+TEST_F(Transport, ASongAtTickZeroKeepsTheBarWhereItIs)
+{
+    CompileSong(QStringLiteral("t120"));
+    Form->BtnPlay->trigger();
+    Form->DisplayTimerTimer();  // before the first tick of the players
+    EXPECT_EQ(Form->TrackBar->value(), 0);
+    EXPECT_EQ(Label(), QStringLiteral("00:00:00"));
+    Run(200);
+    ExpectState(Form->BtnStop, true, false, false, false, false);
+}
+
+TEST_F(Transport, ClosingDuringPlaybackSilencesThePortBeforeClosingIt)
+{
+    CompileSong();
+    Form->BtnPlay->trigger();
+    Run(600);
+    Recording.ClearMessages();
+    Form.reset();
+    EXPECT_EQ(Recording.OpenDevices(), 0);
+    std::vector<std::string> log;
+    for (const auto& m : Recording.Messages())
+        log.push_back(m.Kind == TRecordingMidiOut::TMessage::Reset ? "reset" : HexBytes(m.Bytes));
+    std::vector<std::string> silence;
+    for (int channel = 0; channel < 16; ++channel) {
+        char bytes[16];
+        std::snprintf(bytes, sizeof bytes, "B%X 78 00", channel);
+        silence.push_back(bytes);
+    }
+    ASSERT_GE(log.size(), 17u);
+    const auto reset = std::find(log.begin(), log.end(), "reset");
+    ASSERT_NE(reset, log.end());
+    EXPECT_EQ(std::vector<std::string>(reset - 16, reset), silence);
+    EXPECT_EQ(reset + 1, log.end()) << "nothing after the device was reset";
+}
+
+TEST(ElapsedTime, Formats)
+{
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "00:00:00"},        {999, "00:00:00"},        {1000, "00:00:01"},         {59999, "00:00:59"},
+        {60000, "00:01:00"},    {3599999, "00:59:59"},    {3600000, "01:00:00"},      {86400000, "24:00:00"},
+        {360000000, "100:00:00"}, {5000000000, "1388:53:20"},
+    };
+    for (const auto& [ms, text] : cases) EXPECT_EQ(TFormMain::FormatElapsed(ms), QString::fromLatin1(text)) << ms;
+}
+
+}  // namespace
+}  // namespace app_test

@@ -1,0 +1,201 @@
+// The four players together: the whole-song queries, start, stop, seek, and how a compilation
+// opens the assigned devices.
+#include <gtest/gtest.h>
+
+#include "MMLtoMID.h"
+#include "PlaybackFixture.h"
+
+namespace {
+using namespace playback_test;
+
+struct MidisTest : testing::Test {
+    TDrivenClock clock;
+    TRecordingMidiOut out{clock};
+    TMidis midis{&out, &clock};
+
+    TMidiElements& Port(int port) { return midis.Items(port).Elements; }
+    void OpenAll()
+    {
+        for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).Open(port);
+    }
+};
+
+TEST_F(MidisTest, QueriesOverFourEmptyPorts)
+{
+    EXPECT_TRUE(midis.IsEmpty());
+    EXPECT_TRUE(midis.AllFinished());
+    EXPECT_EQ(midis.SongLength(), 0);
+    EXPECT_EQ(midis.LongestPort(), 3);
+}
+
+TEST_F(MidisTest, LongestPortPrefersTheHigherPortOnATie)
+{
+    AddNote(Port(0), 0, 7680, 60);
+    AddNote(Port(2), 1920, 5760, 60);
+    EXPECT_FALSE(midis.IsEmpty());
+    EXPECT_EQ(midis.SongLength(), 7680);
+    EXPECT_EQ(midis.LongestPort(), 2);
+    AddShort(Port(1), 7681, 0xB0, 7, 0);
+    EXPECT_EQ(midis.LongestPort(), 1);
+}
+
+TEST_F(MidisTest, SongEndsWhenEveryPlayingPortHasFinished)
+{
+    OpenAll();
+    AddNote(Port(0), 0, 480, 60);
+    AddNote(Port(1), 0, 960, 62);
+    midis.StartAll();
+    clock.AdvanceMs(600);
+    EXPECT_TRUE(midis.Items(0).Finished);
+    EXPECT_FALSE(midis.AllFinished());
+    clock.AdvanceMs(400);
+    EXPECT_TRUE(midis.AllFinished());
+}
+
+TEST_F(MidisTest, PortWithEventsButNoDeviceDoesNotHoldTheEndBack)
+{
+    midis.Items(0).Open(0);
+    AddNote(Port(0), 0, 480, 60);
+    AddNote(Port(3), 0, 480, 60);  // port 4 has no device: it never plays
+    midis.StartAll();
+    clock.AdvanceMs(600);
+    EXPECT_FALSE(midis.Items(3).Finished);
+    EXPECT_TRUE(midis.AllFinished());
+}
+
+TEST_F(MidisTest, StopAllSilencesOpenPortsAndResumeAllContinues)
+{
+    OpenAll();
+    AddNote(Port(0), 0, 480, 60);
+    AddNote(Port(2), 0, 480, 64);
+    midis.StartAll();
+    clock.AdvanceMs(100);
+    midis.StopAll();
+    EXPECT_EQ(out.Messages().size(), 2u + 4 * 16);  // two note-ons, then every open port silenced
+    out.ClearMessages();
+    clock.AdvanceMs(1000);
+    midis.ResumeAll();
+    EXPECT_FALSE(midis.Items(1).Timer.Enabled());  // nothing to resume on an empty port
+    clock.AdvanceMs(400);
+    EXPECT_EQ(Log(out, true), Concat({{"d0 1500 80 3C 00"}, AllSoundOffAt("1500", "d0 "),
+                                      {"d2 1500 80 40 00"}, AllSoundOffAt("1500", "d2 ")}));
+}
+
+TEST_F(MidisTest, SeekOnASongOfTheSecondPortOnlyRestartsAtItsNextEvent)
+{
+    OpenAll();
+    AddShort(Port(1), 0, 0xC0, 10, 0);
+    AddNote(Port(1), 0, 480, 60);
+    AddNote(Port(1), 960, 480, 62);
+    midis.Seek(700);
+    for (int port = 0; port < TMidis::PortCount; ++port) EXPECT_EQ(midis.Items(port).Position, TimeOf(960));
+    clock.AdvanceMs(1000);
+    const auto log = Log(out, true);
+    // Port 2 replayed its program, then plays on at once from the note at 960 (not from the
+    // start of the song, not after the gap between the target and that note).
+    EXPECT_EQ(std::vector<std::string>(log.begin() + 4 * 16, log.end()),
+              Concat({{"d1 0 C0 0A", "d1 0 90 3E 64", "d1 500 80 3E 00"}, AllSoundOffAt("500", "d1 ")}));
+}
+
+TEST_F(MidisTest, SeekResumesEveryPortFromTheEarliestNextEvent)
+{
+    OpenAll();
+    AddNote(Port(0), 0, 1440, 60);  // next event after the target: 1440
+    AddNote(Port(1), 0, 960, 62);   // next event after the target: 960
+    midis.Seek(480);
+    out.ClearMessages();
+    clock.AdvanceMs(1000);
+    // Port 1 waits out the 480 ticks (500 ms at 120) between the two.
+    EXPECT_EQ(Log(out, true), Concat({{"d1 0 80 3E 00"}, AllSoundOffAt("0", "d1 "), {"d0 500 80 3C 00"},
+                                      AllSoundOffAt("500", "d0 ")}));
+}
+
+TEST_F(MidisTest, SeekPastOnePortsEndLeavesItFinishedAndSilent)
+{
+    OpenAll();
+    AddShort(Port(0), 0, 0xB0, 7, 90);
+    AddNote(Port(0), 0, 480, 60);
+    AddNote(Port(1), 0, 1920, 62);
+    midis.Seek(960);
+    EXPECT_TRUE(midis.Items(0).Finished);
+    EXPECT_FALSE(midis.Items(0).Timer.Enabled());
+    clock.AdvanceMs(2000);
+    EXPECT_TRUE(midis.AllFinished());
+    for (const auto& line : Log(out, true)) EXPECT_TRUE(line.rfind("d0 0 9", 0) != 0) << line;  // no note of port 1
+    EXPECT_EQ(Log(out, true).at(4 * 16), "d0 0 B0 07 5A");
+}
+
+TEST_F(MidisTest, SeekBeforeEveryEventRestartsOneUnitBeforeTheStart)
+{
+    OpenAll();
+    AddNote(Port(0), 480, 480, 60);
+    midis.Seek(0);
+    EXPECT_EQ(midis.Items(0).Position, -1.0);
+    EXPECT_EQ(midis.Items(0).Index, 0);
+}
+
+TEST_F(MidisTest, SeekAfterTheSongEndedPlaysAgain)
+{
+    OpenAll();
+    AddNote(Port(0), 0, 480, 60);
+    AddNote(Port(0), 960, 480, 62);
+    midis.StartAll();
+    clock.AdvanceMs(2000);
+    ASSERT_TRUE(midis.AllFinished());
+    midis.Seek(480);
+    EXPECT_FALSE(midis.AllFinished());
+    clock.AdvanceMs(2000);
+    EXPECT_TRUE(midis.AllFinished());
+}
+
+// ---- A compilation opens the assigned devices ----
+
+struct CompileDevicesTest : testing::Test {
+    struct Pane : TMessagePane {
+        void Clear() override {}
+        void Add(const std::string&) override {}
+        void ShowError(const std::string& text) override { Error = text; }
+        std::string Error;
+    };
+    TRecordingMidiOut out;
+    Pane pane;
+    void SetUp() override { SetMidiOutService(&out); }
+    void TearDown() override { SetMidiOutService(nullptr); }
+};
+
+TEST_F(CompileDevicesTest, EachCompilationReopensTheAssignedDevices)
+{
+    TMML compiler;
+    compiler.PortDevices = {2, -1, 0, -1};
+    compiler.Compile({"c"}, pane);
+    EXPECT_TRUE(compiler.PortAt(0).IsOpen());
+    EXPECT_FALSE(compiler.PortAt(1).IsOpen());
+    EXPECT_TRUE(compiler.PortAt(2).IsOpen());
+    EXPECT_EQ(out.OpenDevices(), 2);
+    compiler.PortAt(0).SendShortMessage(0x90, 1, 1);
+    EXPECT_EQ(out.Messages().back().Device, 2);
+
+    compiler.PortDevices = {-1, 1, -1, -1};
+    compiler.Compile({"c"}, pane);
+    EXPECT_FALSE(compiler.PortAt(0).IsOpen());
+    EXPECT_TRUE(compiler.PortAt(1).IsOpen());
+    EXPECT_EQ(out.OpenDevices(), 1);
+    EXPECT_EQ(compiler.PortAt(0).Elements.Count(), 2);  // a port without a device still gets its events
+}
+
+TEST_F(CompileDevicesTest, DeviceThatCannotOpenRaisesBeforeCompiling)
+{
+    TMML compiler;
+    out.FailOpen(1, "デバイスを開けません");
+    compiler.PortDevices = {0, 1, -1, -1};
+    try {
+        compiler.Compile({"c"}, pane);
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "デバイスを開けません");
+    }
+    EXPECT_EQ(pane.Error, "");
+    EXPECT_EQ(compiler.PortAt(0).Elements.Count(), 0);
+}
+
+}  // namespace
