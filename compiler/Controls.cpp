@@ -53,7 +53,7 @@ void TMML::CommandTempo(const char*& p)
     if (value < 30 || value > 500) return Warn(MMLMessage::TempoOutOfRange);
     TMidiElement& event = Emit(ekTempo);
     event.Tempo = Tempo;
-    PortAt((Current().Channel - 1) / 16).Tempo = Tempo;
+    PortAt((Current().Channel - 1) / 16).SetTempo(Tempo);
 }
 
 // @program,msb,lsb: bank select first, then the program change; only what is given is sent.
