@@ -12,7 +12,7 @@ int TMMLMacros::IndexOf(const std::string& name) const
 const TMMLMacro& TMMLMacros::Items(int index) const
 {
     if (index < 0 || index >= Count())
-        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+        RaiseIndexError(index);
     return items_[static_cast<std::size_t>(index)];
 }
 

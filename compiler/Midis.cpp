@@ -12,7 +12,7 @@ TMidis::TMidis(TMidiOutService* service, TClock* clock)
 TMidi& TMidis::Items(int port) const
 {
     if (port < 0 || port >= PortCount)
-        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(port) + ")");
+        RaiseIndexError(port);
     return *items_[static_cast<std::size_t>(port)];
 }
 

@@ -14,13 +14,13 @@ void TTracks::ResetTracks()
 
 void TTracks::IndexError(int index)
 {
-    throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+    RaiseIndexError(index);
 }
 
 const TMMLParam& TMMLParams::Items(int index) const
 {
     if (index < 0 || index >= Count())
-        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+        RaiseIndexError(index);
     return index < InlineCount ? inline_[static_cast<std::size_t>(index)]
                                : more_[static_cast<std::size_t>(index - InlineCount)];
 }

@@ -23,7 +23,7 @@ int TMidiElements::Add(TMidiElement element)
 const TMidiElement& TMidiElements::Items(int index) const
 {
     if (index < 0 || index >= Count())
-        throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+        RaiseIndexError(index);
     return items_[static_cast<std::size_t>(index)];
 }
 

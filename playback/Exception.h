@@ -17,3 +17,9 @@ public:
 private:
     std::string message_;
 };
+
+// The error of every list of the program when asked for an item it does not hold.
+[[noreturn]] inline void RaiseIndexError(long long index)
+{
+    throw Exception("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+}
