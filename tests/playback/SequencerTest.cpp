@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackFixture.h"
+#include "Timeline.h"
 
 namespace {
 using namespace playback_test;
@@ -148,6 +149,40 @@ TEST_F(SequencerTest, EventsDueTogetherGoOutTogetherInListOrder)
     player.Start();
     clock.AdvanceMs(10);
     EXPECT_EQ(Log(out), (std::vector<std::string>{"0 B0 07 64", "0 C0 01", "0 F0 7E 7F 09 01 F7", "0 90 3C 64"}));
+}
+
+// The timeline that exports place events by must be the one the player keeps: a start tempo
+// other than 120, tempo changes up and down, events between them and a triplet time that no
+// millisecond grid holds.
+TEST_F(SequencerTest, SendTimesAreWhenThePlayerSendsEachEvent)
+{
+    AddNote(player.Elements, 0, 480, 60);
+    AddTempo(player.Elements, 480, 90);
+    AddNote(player.Elements, 480, 160, 62);
+    AddTempo(player.Elements, 960, 200);
+    AddWait(player.Elements, 960, 60);
+    AddSysEx(player.Elements, 970, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    AddNote(player.Elements, 1000, 333, 64);
+    player.Elements.Sort();
+    player.SetTempo(75);
+    const std::vector<double> expected = SendTimes(player.Elements, 75);
+    const std::uint64_t start = clock.Now();
+    player.Start();
+    clock.AdvanceMs(5000);
+    ASSERT_TRUE(player.Finished);
+
+    std::vector<double> sent;
+    for (const auto& m : out.Messages()) sent.push_back(static_cast<double>(m.Time - start) / 1000.0);
+    // Tempo and wait events send nothing; the rest go out in list order, then 16 All Sound Off.
+    std::vector<double> due;
+    for (int i = 0; i < player.Elements.Count(); ++i) {
+        const auto kind = player.Elements.Items(i).Kind;
+        if (kind == ekShortMessage || kind == ekSysEx) due.push_back(expected[static_cast<std::size_t>(i)]);
+    }
+    ASSERT_EQ(sent.size(), due.size() + 16);
+    for (std::size_t i = 0; i < due.size(); ++i) EXPECT_NEAR(sent[i], due[i], 0.002) << i;
+    EXPECT_NEAR(due[2], 800.0, 1e-9);  // one quarter at 75
+    EXPECT_NEAR(due.back(), 800.0 + 1000.0 * 60 / 90 + (TimeOf(1333) - TimeOf(960)) * 60 / 200, 1e-9);
 }
 
 TEST(SequencerFailure, DeviceErrorEndsThePortInsteadOfLeavingTheTimerThread)

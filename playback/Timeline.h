@@ -1,0 +1,16 @@
+// When a player sends each event of its list: the song's own clock, free of the timer's period.
+//
+// A player moves its position by Tempo / 60 Time units per millisecond at speed 1.0, and a tempo
+// event changes the rate from its own Time on. Everything that takes a piece out of the program
+// (a MIDI file, an audio file) places the events by this timeline, so what it writes sounds as
+// the players play it.
+#pragma once
+
+#include <vector>
+
+#include "TMIDI.h"
+
+// The milliseconds from Start at which the player sends each item of list, in list order, when
+// it starts at startTempo (the tempo the player has before its first tempo event). Events at or
+// before Time 0 go at 0. A tempo below 1 counts as 1, so the times always stay finite.
+std::vector<double> SendTimes(const TMidiElements& list, int startTempo);
