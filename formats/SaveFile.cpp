@@ -24,7 +24,9 @@ void SaveFileAtomically(const std::string& path, const std::vector<std::uint8_t>
     // The new file gets the permissions a plain create would give it, not mkstemp's 0600.
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    if (fchmod(fd, 0666 & ~mask) != 0) {
+        // Only the permissions are off; the content is what matters, so the write goes on.
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
