@@ -1,6 +1,6 @@
 // The subcommands of quaverly-cli. Each takes its own arguments (without the subcommand's name)
 // and returns the process exit status: 0 done, 1 the piece has an error, 2 a usage or file error,
-// 3 a device could not be opened, 130 playing was interrupted (Ctrl+C).
+// 3 a device could not be opened or went away while playing, 130 playing was interrupted (Ctrl+C).
 #pragma once
 
 #include <iosfwd>
@@ -12,6 +12,8 @@
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunDevices(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
 // Reads a document (a file name, or "-" for standard input) into its lines; on failure tells err
 // why and returns false.

@@ -4,7 +4,6 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -12,6 +11,7 @@
 
 #include "Cli.h"
 #include "Devices.h"
+#include "Interrupt.h"
 
 namespace {
 
@@ -21,33 +21,6 @@ const char* const PlayUsage =
     "                     (既定: ポート 1～4 に内蔵シンセサイザー A～D)\n"
     "  --speed 倍率       演奏の速さ (0.5 で半分、2 で倍)\n"
     "  --from ティック    この位置から演奏します (4 分音符 = 480)\n";
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void OnInterrupt(int) { interrupted = 1; }
-
-// Ctrl+C (and a polite kill) end the playing through the normal stop, so every open port gets its
-// All Sound Off and no note is left hanging on a sound module.
-class TInterruptGuard {
-public:
-    TInterruptGuard()
-    {
-        interrupted = 0;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~TInterruptGuard()
-    {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
 
 struct TPlayOptions {
     std::string Source;
@@ -161,6 +134,8 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
             return 0;
         }
 
+        // Ctrl+C ends the playing through the normal stop, so every open port gets its All Sound
+        // Off and no note is left hanging on a sound module.
         const TInterruptGuard guard;
         const bool terminal = isatty(STDERR_FILENO) != 0;
         const std::int32_t length = midis.SongLength();
@@ -170,7 +145,7 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
             midis.Seek(static_cast<std::int32_t>(options.From));
         else
             midis.StartAll();
-        while (!interrupted && !midis.AllFinished()) {
+        while (!Interrupted() && !midis.AllFinished()) {
             ProcessNotices();
             if (terminal) {
                 const std::int32_t tick = midis.Items(midis.LongestPort()).NextTick();
@@ -182,9 +157,16 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         midis.StopAll();
         ProcessNotices();
         if (terminal) err << '\n';
-        if (interrupted) {
+        if (Interrupted()) {
             err << "中断しました\n";
             status = 130;
+        }
+        // A port whose device went away ended early: the piece was not played to its end, and
+        // saying nothing would report that as success.
+        for (int port = 0; port < TMidis::PortCount; ++port) {
+            if (!midis.Items(port).DeviceLost()) continue;
+            err << "ポート " << port + 1 << " の MIDI 出力デバイスが失われたため、そのポートの演奏を止めました\n";
+            if (status == 0) status = 3;
         }
     }
     ProcessNotices();

@@ -11,9 +11,11 @@ void Usage(std::ostream& err)
 {
     err << "使い方: quaverly-cli <コマンド> [引数...]\n"
            "コマンド:\n"
-           "  events [ファイル|-]   MML をコンパイルし、イベントを JSON で一行ずつ出力します\n"
+           "  events [--at] [ファイル|-]  MML をコンパイルし、イベントを JSON で一行ずつ出力します\n"
            "  devices               MIDI 出力デバイスを番号付きで一覧します\n"
-           "  play ファイル|- [...]  MML をコンパイルして演奏します (play --help で詳しく)\n";
+           "  play ファイル|- [...]  MML をコンパイルして演奏します (play --help で詳しく)\n"
+           "  export ファイル|- -o 出力.mid  MML をコンパイルして MIDI ファイルに書き出します\n"
+           "  render ファイル|- [...] 内蔵シンセサイザーで WAV ファイルに書き出します (render --help で詳しく)\n";
 }
 }  // namespace
 
@@ -29,6 +31,8 @@ int main(int argc, char** argv)
     if (command == "events") return RunEvents(args, std::cin, std::cout, std::cerr);
     if (command == "devices") return RunDevices(args, std::cout, std::cerr);
     if (command == "play") return RunPlay(args, std::cin, std::cout, std::cerr);
+    if (command == "export") return RunExport(args, std::cin, std::cout, std::cerr);
+    if (command == "render") return RunRender(args, std::cin, std::cout, std::cerr);
     if (command == "-h" || command == "--help" || command == "help") {
         Usage(std::cout);
         return 0;

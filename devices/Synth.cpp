@@ -4,6 +4,7 @@
 #include <fluidsynth.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -121,7 +122,7 @@ std::string TSynthEngine::DefaultSoundfont()
     return "/usr/share/sounds/sf2/FluidR3_GM.sf2";
 }
 
-TSynthEngine::TSynthEngine(std::string soundfont, bool audio) : audio_(audio)
+TSynthEngine::TSynthEngine(std::string soundfont, bool audio, int sampleRate) : audio_(audio)
 {
     QuietenFluidSynth();
     settings_ = new_fluid_settings();
@@ -129,6 +130,14 @@ TSynthEngine::TSynthEngine(std::string soundfont, bool audio) : audio_(audio)
     fluid_settings_setint(settings_, "synth.midi-channels", 16 * Parts);
     fluid_settings_setstr(settings_, "synth.midi-bank-select", "gs");
     fluid_settings_setnum(settings_, "synth.gain", 0.5);
+    if (sampleRate > 0) fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
+    if (!audio && sampleRate > 0) {
+        // An offline rendering (an audio-less engine at a chosen rate) should finish as fast as the
+        // machine allows: the engine computes its voices on every core. The sound stays the same;
+        // a live engine keeps to one core so it never competes with the window and the players.
+        const int cores = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        fluid_settings_setint(settings_, "synth.cpu-cores", cores);
+    }
     fluid_settings_setint(settings_, "audio.jack.autoconnect", 1);
     fluid_settings_setstr(settings_, "audio.jack.id", "Quaverly");
     synth_ = new_fluid_synth(settings_);
@@ -196,6 +205,11 @@ void TSynthEngine::Render(std::vector<float>& left, std::vector<float>& right, i
     left.assign(static_cast<std::size_t>(frames), 0.0f);
     right.assign(static_cast<std::size_t>(frames), 0.0f);
     fluid_synth_write_float(synth_, frames, left.data(), 0, 1, right.data(), 0, 1);
+}
+
+void TSynthEngine::RenderInterleaved(float* stereo, int frames)
+{
+    fluid_synth_write_float(synth_, frames, stereo, 0, 2, stereo, 1, 2);
 }
 
 double TSynthEngine::SampleRate() const

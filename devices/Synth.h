@@ -35,7 +35,10 @@ public:
 
     // Starts loading the soundfont on a thread of its own at once. With audio false the engine
     // never opens an audio output and sounds only through Render (tests, offline rendering).
-    explicit TSynthEngine(std::string soundfont = DefaultSoundfont(), bool audio = true);
+    // sampleRate (Hz) is the rate of the rendered frames; 0 keeps FluidSynth's own (44100),
+    // which is what the live engine runs at. An audio-less engine with a rate given renders offline
+    // and computes its voices on every core.
+    explicit TSynthEngine(std::string soundfont = DefaultSoundfont(), bool audio = true, int sampleRate = 0);
     ~TSynthEngine();
     TSynthEngine(const TSynthEngine&) = delete;
     TSynthEngine& operator=(const TSynthEngine&) = delete;
@@ -50,6 +53,9 @@ public:
 
     // The engine's next frames, for an engine without audio output.
     void Render(std::vector<float>& left, std::vector<float>& right, int frames);
+    // The same into a buffer of 2 x frames floats, left and right interleaved, without
+    // allocating: offline rendering calls it between every two events.
+    void RenderInterleaved(float* stereo, int frames);
     double SampleRate() const;
 
     // What a part's device sends: channel numbers are the part's own, 0..15.

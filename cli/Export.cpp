@@ -1,0 +1,74 @@
+// quaverly-cli export: compiles a piece and writes it as a Standard MIDI File.
+#include <iostream>
+
+#include "Cli.h"
+#include "SaveFile.h"
+#include "Smf.h"
+
+namespace {
+
+const char* const ExportUsage = "使い方: quaverly-cli export ファイル|- -o 出力.mid\n";
+
+// Returns an empty string when the arguments are good, else what is wrong with them.
+std::string ParseExportArgs(const std::vector<std::string>& args, std::string& source, std::string& output)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-o" || arg == "--output") {
+            if (i + 1 >= args.size()) return arg + " の値がありません";
+            output = args[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "不明なオプションです: " + arg;
+        } else if (source.empty()) {
+            source = arg;
+        } else {
+            return "ファイルは一つだけ指定できます";
+        }
+    }
+    if (source.empty()) return "ファイルを指定してください";
+    if (output.empty()) return "出力ファイルを -o で指定してください";
+    return {};
+}
+
+}  // namespace
+
+int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
+{
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << ExportUsage;
+        return 0;
+    }
+    std::string source, output;
+    if (const std::string problem = ParseExportArgs(args, source, output); !problem.empty()) {
+        err << problem << '\n' << ExportUsage;
+        return 2;
+    }
+    std::vector<std::string> lines;
+    if (!ReadPiece(source, in, lines, err)) return 2;
+
+    // No device is opened: the players only need their lists and the tempo the compilation
+    // leaves them at, which is where each of them starts.
+    TMML compiler;
+    RecordingPane pane;
+    compiler.Compile(lines, pane);
+    if (!pane.ErrorText.empty()) {
+        // The events made before the error are not the piece; nothing is written.
+        err << pane.ErrorText << '\n';
+        return 1;
+    }
+    TSmfExport exported;
+    try {
+        exported = ExportSmf(*compiler.Midis);
+    } catch (const Exception& e) {
+        err << e.Message() << '\n';
+        return 1;
+    }
+    try {
+        SaveFileAtomically(output, exported.Bytes);
+    } catch (const Exception& e) {
+        err << e.Message() << '\n';
+        return 2;
+    }
+    if (exported.FixedTempo) err << exported.Note << '\n';
+    return 0;
+}

@@ -1,0 +1,94 @@
+// Offline rendering: a compiled piece played through the built-in synthesizer as fast as it can
+// compute, into a WAV file of 16-bit stereo PCM.
+//
+// The piece sounds as the players would play it on the built-in synthesizer A-D: each port's
+// events at the moments the player sends them (SendTimes), to the part of its port, and at the end
+// of each port the All Sound Off its player sends after the last event. Then comes a tail that
+// lets the reverberation die away.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "MidiOut.h"
+#include "TMIDI.h"
+
+// The compiled piece: port p's list and the tempo its player holds before its first tempo event
+// (the player's Tempo after the compilation).
+struct TRenderInput {
+    static constexpr int Ports = 4;
+    std::array<const TMidiElements*, Ports> Lists{};  // nullptr: nothing on that port
+    std::array<int, Ports> StartTempos{120, 120, 120, 120};
+};
+// The four players as a compilation left them.
+TRenderInput RenderInputOf(const std::array<const TMidi*, TRenderInput::Ports>& players);
+
+struct TRenderOptions {
+    std::string Soundfont;   // empty: TSynthEngine::DefaultSoundfont()
+    int SampleRate = 44100;  // 44100 or 48000
+};
+
+enum class TRenderStatus { Done, Cancelled };
+
+struct TRenderResult {
+    TRenderStatus Status = TRenderStatus::Done;
+    std::int64_t Frames = 0;  // frames in the file; 0 when cancelled
+    double Seconds = 0.0;     // the same in seconds
+};
+
+// Reports how far the rendering is, 0.0 up to below 1.0; returning false cancels it. Called on
+// the thread that renders: once with 0.0 when the synthesizer is ready (the soundfont loaded),
+// then about every 0.1 s of rendered audio. It must return quickly.
+using TRenderProgress = std::function<bool(double fraction)>;
+
+class TAudioRenderer {
+public:
+    static constexpr int Channels = 2;
+    // Longest piece (up to its last event) that is rendered. Six hours at 48 kHz still fit the
+    // 4 GB a WAV file can describe, tail included.
+    static constexpr double MaxSongSeconds = 6 * 3600.0;
+    // The tail after the last event: at least MinTail, then until the output has stayed below
+    // QuietLevel (about -80 dBFS, under 4 steps of 16-bit) for QuietSeconds, and never more than
+    // MaxTail. The ports' All Sound Off cuts the notes at once, so it is the reverberation that
+    // the tail lets die away.
+    static constexpr double MinTailSeconds = 0.5;
+    static constexpr double MaxTailSeconds = 10.0;
+    static constexpr double QuietSeconds = 0.2;
+    static constexpr float QuietLevel = 1e-4f;
+
+    // Copies what it needs from the lists, so they may change (a new compilation) while Write runs
+    // on another thread. Raises Exception for a sample rate other than 44100 or 48000 and for a
+    // piece longer than MaxSongSeconds, before anything is rendered.
+    TAudioRenderer(const TRenderInput& input, TRenderOptions options);
+
+    int SampleRate() const { return options_.SampleRate; }
+    // The frame at which the last event sounds: the tail starts there.
+    std::int64_t EventFrames() const { return lastFrame_; }
+
+    // Renders the piece into path, which is written only when the rendering is complete: on a
+    // cancel or an error whatever stood at path stays as it was. Raises Exception with a Japanese
+    // message when the soundfont cannot be loaded or the file cannot be written. Each call makes a
+    // synthesizer of its own, so it may run on any thread.
+    TRenderResult Write(const std::string& path, const TRenderProgress& progress = {}) const;
+
+private:
+    enum TKind : std::uint8_t { Short, SysEx, End };
+    struct TScheduled {
+        std::int64_t Frame;
+        std::uint32_t SysExIndex;  // SysEx: the message in sysex_
+        TKind Kind;
+        std::uint8_t Part, Status, Data1, Data2;
+    };
+
+    TRenderOptions options_;
+    std::vector<TScheduled> schedule_;
+    std::vector<TSysExHeader> sysex_;
+    std::int64_t lastFrame_ = 0;
+};
+
+// TAudioRenderer(input, options).Write(path, progress).
+TRenderResult RenderWav(const std::string& path, const TRenderInput& input, const TRenderOptions& options,
+                        const TRenderProgress& progress = {});

@@ -1,0 +1,59 @@
+// Standard MIDI File export: the four port lists of a compiled piece as a format 1 file that a
+// standard player plays as Quaverly's own players do, message for message and within 1 ms.
+//
+// Layout: 480 ticks per quarter note; a first track with the tempo map; then one track per MML
+// track and port that made events ("Track n", or "Track n (port p)" when the MML track sends on
+// more than one port, like a reset sent to another port), ordered by track number then port.
+// Each of those begins with its name and a MIDI Port meta event (FF 21) naming the port, 0 to 3.
+//
+// Time: every event goes out at the millisecond its player sends it (SendTimes). When all ports
+// that have events follow the same tempo changes, the file holds those changes as its tempo map
+// at their own ticks, so a sequencer shows the piece's bars, and each event sits on the tick
+// whose time under that map is nearest to its send time. When the ports follow different tempos,
+// or the map cannot hold some event within 1 ms (slow tempos with odd tuplets), the file uses one
+// fixed tempo of 125 beats per minute, where a tick is exactly a millisecond.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TMIDI.h"
+
+struct TSmfExport {
+    std::vector<std::uint8_t> Bytes;  // the whole file
+    bool FixedTempo = false;          // the times were converted to one fixed tempo
+    std::string Note;                 // why, for the user (Japanese); empty with a tempo map
+};
+
+// The beats per minute of the fixed tempo: a quarter of 480 ticks lasts 480 ms.
+constexpr int SmfFixedTempo = 125;
+// The largest tick the file holds (a delta time is at most four bytes of seven bits); at the
+// fixed tempo this is 74 hours.
+constexpr std::int64_t SmfMaxTick = 0x0FFFFFFF;
+
+// lists[p] is the sorted list of port p + 1 (nullptr: no events) and startTempos[p] the tempo its
+// player has before its first tempo event. Wait events send nothing while playing and are not
+// written; tempo events become the tempo map. Raises Exception with a Japanese message when the
+// piece is longer than the file format can hold.
+TSmfExport ExportSmf(const std::array<const TMidiElements*, 4>& lists, const std::array<int, 4>& startTempos);
+
+// The same for the four players that hold a compiled piece (TMidis: Items(port) with Elements and
+// Tempo): each port's list, and the tempo its player has after the compilation, where it starts.
+// A template, so that this file needs nothing of the compiler.
+template <class TPlayers>
+TSmfExport ExportSmf(const TPlayers& players)
+{
+    std::array<const TMidiElements*, 4> lists{};
+    std::array<int, 4> startTempos{};
+    for (int port = 0; port < 4; ++port) {
+        lists[static_cast<std::size_t>(port)] = &players.Items(port).Elements;
+        startTempos[static_cast<std::size_t>(port)] = players.Items(port).Tempo;
+    }
+    return ExportSmf(lists, startTempos);
+}
+
+// The variable-length quantity of the file format: seven bits a byte, most significant first,
+// the high bit set on every byte but the last. value is at most SmfMaxTick.
+void AppendVarLen(std::vector<std::uint8_t>& out, std::uint32_t value);
