@@ -106,3 +106,9 @@ int TMidi::PendingHeaderCount() const
     std::lock_guard lock(deviceMutex_);
     return static_cast<int>(pendingHeaders_.size());
 }
+
+bool TMidi::DeviceLost() const
+{
+    std::lock_guard lock(deviceMutex_);
+    return device_ != nullptr && device_->Lost();
+}

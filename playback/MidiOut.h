@@ -34,6 +34,10 @@ public:
     virtual void LongMessage(const TSysExHeader& header) = 0;
     // Silences every note of the device and finishes with every buffer it still holds.
     virtual void Reset() = 0;
+    // Whether the device has gone away while open (its port was removed, its server ended). A
+    // lost device takes every call and sends nothing; the player stops the port, and the next
+    // compilation, which opens the device again, tells the user why it cannot.
+    virtual bool Lost() const { return false; }
 };
 
 class TMidiOutService {

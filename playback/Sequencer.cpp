@@ -114,6 +114,13 @@ void TMidi::TimerTick(TMMTimer&) noexcept
         Timer.SetEnabled(false);
         // A Stop that came in while this run waited for the lock: nothing more is to sound.
         if (Stopped) return;
+        if (DeviceLost()) {
+            // The device went away: the port ends as if its song were over, so the whole song
+            // still ends and the others play on.
+            StopLocked();
+            Finished = true;
+            return;
+        }
         const int count = Elements.Count();
         int index = Index;
         while (index < count) {

@@ -30,14 +30,23 @@ enum TElementKind : std::uint8_t {
 // One timed event. Tick orders events (480 per quarter note); Time is the same instant in
 // thousandths of a quarter note, accumulated in floating point by the compiler, and is what
 // playback compares with the song position.
+//
+// The small fields stand together so that the record stays 64 bytes: a piece has hundreds of
+// thousands of events, and the sort moves every one of them.
 struct TMidiElement {
     std::uint8_t Kind = ekNone;
-    std::int32_t Serial = 0;  // creation order: the second sort key
-    std::int32_t Track = 0;   // the MML track that made it; neither sorting nor playback reads it
     std::uint8_t Status = 0;
     std::uint8_t Data1 = 0;
     std::uint8_t Data2 = 0;
+    std::int32_t Serial = 0;  // creation order: the second sort key
+    std::int32_t Track = 0;   // the MML track that made it; neither sorting nor playback reads it
     std::int32_t Tick = 0;  // the first sort key
+    // Where the command that made it stands in the document: its 1-based line, also inside a
+    // macro body (the body's own line), and the same for every pass of a repeat; 0 for none.
+    std::int32_t Line = 0;
+    // For an event made inside a macro body: the line of the outermost use of the macro in the
+    // main text, which is where the event sounds in the piece. 0 for an event of the main text.
+    std::int32_t CallLine = 0;
     double Time = 0.0;
     std::int32_t Tempo = 0;   // ekTempo: beats per minute
     std::int32_t WaitMs = 0;  // ekWait: pause of a seek, in milliseconds
@@ -45,7 +54,11 @@ struct TMidiElement {
     std::vector<std::uint8_t> SysExData;
 
     std::int32_t SysExLength() const { return static_cast<std::int32_t>(SysExData.size()); }
+    bool FromMacro() const { return CallLine != 0; }
+    // The line of the main text that made the event: the use of its macro, or its own line.
+    std::int32_t TextLine() const { return CallLine != 0 ? CallLine : Line; }
 };
+static_assert(sizeof(void*) != 8 || sizeof(TMidiElement) <= 64, "an event record should fit in 64 bytes");
 
 // The playing order: ascending Tick, and at equal Tick ascending Serial. Within one track this puts
 // the note-off that ends a note before the note-on of the next note at the same tick, because the
@@ -180,6 +193,8 @@ public:
     void DeviceWindowProc(const TDeviceNotice& notice);
     // System-exclusive buffers handed to the device and not yet released.
     int PendingHeaderCount() const;
+    // The open device has gone away (its port was removed, its server ended); false when closed.
+    bool DeviceLost() const;
 
     // ---- The sequencer ----
     // From the first event: only with an open device and a non-empty list, otherwise nothing.

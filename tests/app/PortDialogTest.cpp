@@ -125,6 +125,11 @@ TEST_F(PortDialog, ReadsTextValuesAndPassesOverWhatIsNoNumber)
     EXPECT_EQ(Dialog->PortDevices, (TPortDevices{-1, 1, 2, -1}));
     Dialog->Button1->click();
     EXPECT_EQ(Stored(), (std::vector<std::string>{"-1", "1", "2", "-1"}));
+
+    // More garbage: floating point, nothing, raw bytes (a zero among them), a number too small.
+    Store(std::string("[PORT]\nPORT1=1e99\nPORT2=\nPORT3=\x01\xff\xfe\x00\x80\nPORT4=-99999999999\n", 56));
+    Create();
+    EXPECT_EQ(Dialog->PortDevices, (TPortDevices{-1, -1, -1, -1}));
 }
 
 TEST_F(PortDialog, ADamagedValueIsReportedAndTheRestStillWorks)

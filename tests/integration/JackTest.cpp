@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -242,6 +243,70 @@ TEST_F(JackServer, CompiledPiecePlaysThroughTheCatalogInPlayingOrder)
     }
     for (std::size_t i = 1; i < recorded.size(); ++i)
         EXPECT_LE(recorded[i - 1].Frame, recorded[i].Frame) << "message " << i << " arrived out of time order";
+}
+
+// ---- A device that goes away while it plays ----
+
+struct LostDevice : JackServer {
+    struct Pane : TMessagePane {
+        void Clear() override {}
+        void Add(const std::string&) override {}
+        void ShowError(const std::string& text) override { Error = text; }
+        std::string Error;
+    };
+
+    // Plays text on the dump's port until its first note has arrived, then lets end do its harm
+    // and waits for the port to stop by itself. The next compilation opens the port again and
+    // must say why it cannot.
+    std::string PlayAndLose(const std::string& text, const std::function<void()>& end)
+    {
+        TDeviceCatalog catalog(false);
+        SetMidiOutService(&catalog);
+        TMML compiler;
+        compiler.PortDevices = {FindDevice(catalog.Names(), "JACK: " + port_), -1, -1, -1};
+        Pane pane;
+        compiler.Compile({text}, pane);
+        EXPECT_EQ(pane.Error, "");
+        compiler.Midis->StartAll();
+        EXPECT_TRUE(WaitFor([&] { return Slurp(dumpLog_).find(": 90 48") != std::string::npos; }, 20s));
+        end();
+        const bool stopped = WaitFor(
+            [&] {
+                ProcessNotices();
+                return compiler.Midis->AllFinished();
+            },
+            20s);
+        EXPECT_TRUE(stopped) << "the port plays on into nothing";
+        EXPECT_TRUE(compiler.PortAt(0).Stopped);
+        compiler.Midis->StopAll();  // what the window does when it sees the song end
+        std::string error;
+        try {
+            compiler.Compile({text}, pane);
+        } catch (const Exception& e) {
+            error = e.Message();
+        }
+        EXPECT_FALSE(compiler.PortAt(0).IsOpen());
+        SetMidiOutService(nullptr);
+        ProcessNotices();
+        return error;
+    }
+};
+
+TEST_F(LostDevice, AReceiverThatIsKilledStopsThePort)
+{
+    const std::string error = PlayAndLose("t60 o4 c1 d1 e1 f1 g1 a1 b1", [&] { End(dump_, SIGKILL); });
+    EXPECT_EQ(error, "MIDI 出力デバイスが見つかりません: " + port_);
+}
+
+TEST_F(LostDevice, AServerThatEndsStopsThePortWithoutHangingOnAFullBuffer)
+{
+    // After the kill, three long system-exclusive messages at one instant: more than RtMidi's
+    // buffer holds, which no server empties any more.
+    std::string sysex = "@X1";
+    for (int i = 0; i < 7000; ++i) sysex += ",1";
+    const std::string text = "t60 o4 c2 " + sysex + sysex + sysex + " d1 e1 f1 g1";
+    const std::string error = PlayAndLose(text, [&] { End(jackd_, SIGKILL); });
+    EXPECT_EQ(error, "JACK サーバーが動いていないため、MIDI 出力デバイスを開けません: " + port_);
 }
 
 // ---- quaverly-cli play, as a user runs it ----
