@@ -138,16 +138,27 @@ bool TFormMain::BtnSaveClick()
 
 bool TFormMain::SaveAsClick() { return SaveWithDialog(); }
 
+bool TFormMain::ConfirmOverwrite(const QString& path)
+{
+    return !QFileInfo::exists(path) ||
+           UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
+                                 QStringLiteral("ファイルはすでに存在しています上書きしますか？"),
+                                 QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+QString TFormMain::ChooseExportFile(const QString& filter, const QString& suffix)
+{
+    const QString path = UserDialogs().SaveFileName(this, filter, suffix);
+    if (path.isEmpty() || !ConfirmOverwrite(path)) return {};
+    return path;
+}
+
 bool TFormMain::SaveWithDialog()
 {
     const QString chosen = UserDialogs().SaveFileName(this, SaveFilter, Extension);
     if (chosen.isEmpty()) return false;
     const QString path = DocumentFileName(chosen);
-    if (QFileInfo::exists(path) &&
-        UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
-                              QStringLiteral("ファイルはすでに存在しています上書きしますか？"),
-                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
-        return false;
+    if (!ConfirmOverwrite(path)) return false;
     if (!WriteDocument(path)) return false;
     BtnSave->setEnabled(false);
     SetCurrentFile(path);

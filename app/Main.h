@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "Clock.h"
+#include "MMLEditor.h"
 #include "MMLtoMID.h"
 
 class QAction;
@@ -51,8 +52,20 @@ public:
     void BtnStopClick();
     void BarMouseDown();
     void BarMouseUp();
-    // The display refresh: elapsed time, bar position, and the end of the song.
+    // The display refresh: elapsed time, bar position, the playing line, and the end of the song.
     void DisplayTimerTimer();
+    // Plays from the first event that the text at the cursor's line (or the first line after it
+    // that makes any) made, compiling first when the text changed since the last compile.
+    void BtnPlayFromCursorClick();
+    // The playing line follows the music while the toggle is on.
+    void BtnFollowClick();
+
+    // ---- Export ----
+    // The text as it stands, compiled first when it changed, as a Standard MIDI File.
+    void ExportMidiClick();
+    // The same rendered through the built-in synthesizer into a WAV file, with a progress dialog
+    // whose Cancel leaves no file behind.
+    void ExportWavClick();
 
     // "hh:mm:ss" of a playing time in milliseconds; the hours grow past two digits.
     static QString FormatElapsed(std::int64_t ms);
@@ -83,19 +96,24 @@ public:
     QAction* BtnSlow = nullptr;
     QAction* BtnFast = nullptr;
     QAction* BtnStop = nullptr;
+    QAction* BtnPlayFromCursor = nullptr;
+    QAction* BtnFollow = nullptr;  // checkable: show the playing line
     QActionGroup* TransportGroup = nullptr;
     TTrackBarEx* TrackBar = nullptr;
     QLabel* LabelTime = nullptr;
-    QPlainTextEdit* MMLText = nullptr;
+    TMMLEditor* MMLText = nullptr;
     QSplitter* Splitter1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     std::array<QLabel*, 3> StatusPanels{};
 
     QMenu* File = nullptr;
+    QMenu* MenuPlay = nullptr;  // Compile, the transport, play from the cursor, follow
     QAction* MenuNew = nullptr;
     QAction* MenuOpen = nullptr;
     QAction* MenuSave = nullptr;
     QAction* SaveAs = nullptr;
+    QAction* MenuExportMidi = nullptr;
+    QAction* MenuExportWav = nullptr;
     QAction* X1 = nullptr;
     QAction* Port = nullptr;
     QAction* Version = nullptr;
@@ -119,6 +137,8 @@ private:
     bool MaybeSave();
     // Asks for a name and saves under it; false when nothing was written.
     bool SaveWithDialog();
+    // Asks before a file that exists is replaced; false when the user declined.
+    bool ConfirmOverwrite(const QString& path);
     // Writes the document; a failure is reported and answers false.
     bool WriteDocument(const QString& path);
     // The only place that names the document: FileName, the caption, and a clear modified flag.
@@ -131,9 +151,36 @@ private:
     // Insert toggles between insert and overwrite typing.
     void Memo1KeyDown(int key);
 
+    // Compiles the text when it changed since the last compile (or was never compiled); false
+    // when there is no compiled piece of the present text to use (a device failed or an error
+    // was shown).
+    bool EnsureCompiled();
+    // EnsureCompiled, and a box when the piece has no events: false when there is nothing to export.
+    bool PieceToExport();
+    // The file an export writes to, chosen by the user; empty when cancelled or not to be replaced.
+    QString ChooseExportFile(const QString& filter, const QString& suffix);
+
     void SetSpeedFactor(double factor);
     TMidis& Midis() const { return *Compiler->Midis; }
 
+    // What Play and play from the cursor do once the players run: Pause, Slow and Fast become
+    // possible and the refresh starts.
+    void StartRefresh();
+    // Marks the line of the note the longest port sent last; RestartFollow forgets what was sent
+    // before the players' present place (after a seek).
+    void ShowPlayingLine();
+    void RestartFollow();
+
     TClock& clock_;
     bool shown_ = false;
+    // The text of the last compile, when it ran to its end (a device that fails to open stops it
+    // first), and whether it reported an error.
+    bool compiled_ = false;
+    QString compiledText_;
+    bool compileFailed_ = false;
+    // The playing line's search: the events of port followPort_ before followScanned_ have been
+    // looked at, and the last note-on among them was made on line followLine_.
+    int followPort_ = -1;
+    int followScanned_ = 0;
+    int followLine_ = 0;
 };

@@ -38,10 +38,15 @@ public:
     {
         memo_->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     }
+    // The error stays in the pane after the box is closed, so it can be read again.
     void ShowError(const std::string& text) override
     {
+        ErrorShown = true;
+        memo_->appendPlainText(QString::fromStdString(text));
         UserDialogs().Message(window_, QMessageBox::NoIcon, ProductName, QString::fromStdString(text), QMessageBox::Ok);
     }
+
+    bool ErrorShown = false;
 
 private:
     QWidget* window_;
@@ -109,7 +114,11 @@ void TFormMain::CreateActions()
     BtnSlow = make("BtnSlow", QStringLiteral("スロー"), QStyle::SP_MediaSeekBackward);
     BtnFast = make("BtnFast", QStringLiteral("早送り"), QStyle::SP_MediaSeekForward);
     BtnStop = make("BtnStop", QStringLiteral("停止"), QStyle::SP_MediaStop);
+    BtnPlayFromCursor = make("BtnPlayFromCursor", QStringLiteral("カーソル位置から再生"), QStyle::SP_MediaSkipForward);
+    BtnFollow = make("BtnFollow", QStringLiteral("演奏位置を表示"), QStyle::SP_FileDialogContentsView);
     BtnCompile->setShortcut(QKeySequence(Qt::Key_F5));
+    BtnPlayFromCursor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
+    BtnFollow->setCheckable(true);
 
     // The five transport buttons are one radio group: pressing one releases the others.
     TransportGroup = new QActionGroup(this);
@@ -130,6 +139,8 @@ void TFormMain::CreateActions()
     connect(BtnSlow, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSlowClick));
     connect(BtnFast, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnFastClick));
     connect(BtnStop, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnStopClick));
+    connect(BtnPlayFromCursor, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnPlayFromCursorClick));
+    connect(BtnFollow, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnFollowClick));
 }
 
 void TFormMain::CreateToolBar()
@@ -145,6 +156,7 @@ void TFormMain::CreateToolBar()
     ToolBar1->addSeparator();
     ToolBar1->addActions({BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop});
     ToolBar1->addSeparator();
+    ToolBar1->addActions({BtnPlayFromCursor, BtnFollow});
     for (QAction* action : ToolBar1->actions()) {
         if (action->isSeparator()) continue;
         QWidget* button = ToolBar1->widgetForAction(action);
@@ -177,8 +189,19 @@ void TFormMain::CreateMenus()
     SaveAs = File->addAction(QStringLiteral("名前を付けて保存(&A)"));
     SaveAs->setShortcuts(StandardKeys(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
     File->addSeparator();
+    MenuExportMidi = File->addAction(QStringLiteral("MIDIファイルに書き出し..."));
+    MenuExportWav = File->addAction(QStringLiteral("WAVファイルに書き出し..."));
+    File->addSeparator();
     X1 = File->addAction(QStringLiteral("終了(&X)"));
     X1->setShortcuts(StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
+    // Tool bar buttons take no keyboard focus: this menu puts Compile and the transport within the
+    // keyboard's reach, as the file menu does the document buttons.
+    MenuPlay = menuBar()->addMenu(QStringLiteral("演奏(&P)"));
+    MenuPlay->addAction(BtnCompile);
+    MenuPlay->addSeparator();
+    MenuPlay->addActions({BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop});
+    MenuPlay->addSeparator();
+    MenuPlay->addActions({BtnPlayFromCursor, BtnFollow});
     Port = menuBar()->addAction(QStringLiteral("ポート"));
     Version = menuBar()->addAction(QStringLiteral("バージョン"));
 
@@ -186,6 +209,8 @@ void TFormMain::CreateMenus()
     connect(MenuOpen, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnOpenClick));
     connect(MenuSave, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSaveClick));
     connect(SaveAs, &QAction::triggered, this, GuardedSlot(this, &TFormMain::SaveAsClick));
+    connect(MenuExportMidi, &QAction::triggered, this, GuardedSlot(this, &TFormMain::ExportMidiClick));
+    connect(MenuExportWav, &QAction::triggered, this, GuardedSlot(this, &TFormMain::ExportWavClick));
     connect(X1, &QAction::triggered, this, &QWidget::close);
     connect(Port, &QAction::triggered, this, GuardedSlot(this, &TFormMain::PortClick));
     connect(Version, &QAction::triggered, this, GuardedSlot(this, &TFormMain::VersionClick));
@@ -204,6 +229,8 @@ void TFormMain::CreateCentralArea()
     panel1->setFixedHeight(43);
     auto* row = new QHBoxLayout(panel1);
     row->setContentsMargins(2, 2, 2, 2);
+    // Every tool bar button stays in sight; the position bar gives up width when the row is short.
+    ToolBar1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     row->addWidget(ToolBar1);
     TrackBar = new TTrackBarEx(panel1);
     TrackBar->setObjectName(QStringLiteral("TrackBar"));
@@ -211,7 +238,10 @@ void TFormMain::CreateCentralArea()
     TrackBar->setRange(0, 100);
     TrackBar->setValue(0);
     TrackBar->setTickPosition(QSlider::NoTicks);
-    TrackBar->setFixedSize(476, 23);
+    TrackBar->setFixedHeight(23);
+    TrackBar->setMinimumWidth(240);
+    TrackBar->setMaximumWidth(476);
+    TrackBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     TrackBar->setFocusPolicy(Qt::NoFocus);
     row->addWidget(TrackBar);
     LabelTime = new QLabel(QStringLiteral("00:00:00"), panel1);
@@ -232,7 +262,7 @@ void TFormMain::CreateCentralArea()
     Splitter1 = new QSplitter(Qt::Vertical, central);
     Splitter1->setHandleWidth(5);
     Splitter1->setChildrenCollapsible(false);
-    MMLText = new QPlainTextEdit(Splitter1);
+    MMLText = new TMMLEditor(Splitter1);
     MMLText->setObjectName(QStringLiteral("MMLText"));
     MMLText->setAccessibleName(QStringLiteral("MML"));
     MMLText->setFont(JapaneseFont(FontFamily::Monospace, 18));
@@ -331,8 +361,19 @@ void TFormMain::BtnCompileClick()
     Midis().StopAll();
     if (FormPort != nullptr)
         std::copy(FormPort->PortDevices.begin(), FormPort->PortDevices.end(), Compiler->PortDevices.begin());
+    MMLText->ClearErrorLine();
+    MMLText->MarkPlayingLine(0, false);
+    followPort_ = -1;
+    compiled_ = false;
     TMemoPane pane(this, Memo1);
-    Compiler->Compile(SplitLines(EditorText().toStdString()), pane);
+    const QString text = EditorText();
+    Compiler->Compile(SplitLines(text.toStdString()), pane);
+    compiled_ = true;
+    compiledText_ = text;
+    compileFailed_ = pane.ErrorShown;
+    // The box has been closed: the cursor goes to where the error is, in a macro body the body's
+    // own line.
+    if (pane.ErrorShown) MMLText->MarkErrorLine(Compiler->Line);
     // The new song starts from its beginning: continuing it from where the previous song was
     // paused would sound every event before that point at once.
     ResumeOnPlay = false;

@@ -7,9 +7,46 @@
 #include <QAction>
 #include <QLabel>
 #include <QTimer>
+#include <algorithm>
 
 #include "Main.h"
 #include "TrkBarEx.h"
+
+namespace {
+
+// Where playing from a line starts: the first line at or after it that made any event (an event
+// of a macro body counts at the line where the macro is used), and the earliest tick among that
+// line's events, which for a line in a repeat body is its first pass. Going by the text's order
+// rather than by the earliest event below the line matters when tracks are written one after
+// another: the tracks further down start at the beginning of the song. -1 when nothing at or
+// after the line made an event.
+std::int32_t StartTickOfLine(const TMidis& midis, int line)
+{
+    int first = 0;
+    std::int32_t tick = -1;
+    for (int port = 0; port < midis.Count(); ++port) {
+        const TMidiElements& list = midis.Items(port).Elements;
+        for (int i = 0; i < list.Count(); ++i) {
+            const TMidiElement& e = list.Items(i);
+            const int at = e.TextLine();
+            if (at < line) continue;
+            if (first == 0 || at < first) {
+                first = at;
+                tick = e.Tick;
+            } else if (at == first && e.Tick < tick) {
+                tick = e.Tick;
+            }
+        }
+    }
+    return tick;
+}
+
+bool IsNoteOn(const TMidiElement& e)
+{
+    return e.Kind == ekShortMessage && (e.Status & 0xF0) == 0x90 && e.Data2 != 0;
+}
+
+}  // namespace
 
 void TFormMain::SetSpeedFactor(double factor)
 {
@@ -38,9 +75,85 @@ void TFormMain::BtnPlayClick()
         BtnPlay->setEnabled(true);
         Midis().StartAll();
     }
+    StartRefresh();
+}
+
+void TFormMain::StartRefresh()
+{
     for (QAction* action : {BtnSlow, BtnTime, BtnFast}) action->setEnabled(true);
     LastTick = GetTickCount(clock_);
     DisplayTimer->start();
+}
+
+bool TFormMain::EnsureCompiled()
+{
+    if (!compiled_ || compiledText_ != EditorText()) BtnCompileClick();
+    return compiled_ && !compileFailed_;
+}
+
+void TFormMain::BtnPlayFromCursorClick()
+{
+    const int line = MMLText->CursorLine();
+    // After an error box the cursor stands on the error, which is what to look at first.
+    if (!EnsureCompiled()) return;
+    const std::int32_t tick = StartTickOfLine(Midis(), line);
+    if (tick < 0) return;  // nothing at or after the cursor makes a sound
+
+    // As Play from the start, then the seek of the position bar.
+    DisplayTimer->stop();
+    SetSpeedFactor(1.0);
+    ResumeOnPlay = false;
+    ElapsedMs = 0;
+    Midis().StopAll();
+    TrackBar->setMaximum(Midis().SongLength());
+    TrackBar->setValue(tick);
+    TrackBar->setEnabled(true);
+    BtnPlay->setEnabled(true);
+    BtnPlay->setChecked(true);
+    Midis().Seek(tick);
+    RestartFollow();
+    StartRefresh();
+}
+
+void TFormMain::BtnFollowClick()
+{
+    if (!BtnFollow->isChecked()) {
+        MMLText->MarkPlayingLine(0, false);
+        followPort_ = -1;
+        return;
+    }
+    if (DisplayTimer->isActive()) ShowPlayingLine();
+}
+
+void TFormMain::RestartFollow()
+{
+    followPort_ = Midis().LongestPort();
+    followScanned_ = Compiler->PortAt(followPort_).Index;
+    followLine_ = 0;
+}
+
+void TFormMain::ShowPlayingLine()
+{
+    const int port = Midis().LongestPort();
+    const TMidi& player = Compiler->PortAt(port);
+    const int sent = std::min(player.Index.load(), player.Elements.Count());
+    if (port != followPort_ || sent < followScanned_) {
+        // Another song, or the song started over: look from its beginning.
+        followPort_ = port;
+        followScanned_ = 0;
+        followLine_ = 0;
+    }
+    // Only what was sent since the last look is read, newest first, so a long run of events
+    // that are no notes is read once rather than at every refresh.
+    for (int i = sent - 1; i >= followScanned_; --i) {
+        const TMidiElement& e = player.Elements.Items(i);
+        if (IsNoteOn(e)) {
+            followLine_ = e.Line;
+            break;
+        }
+    }
+    followScanned_ = sent;
+    MMLText->MarkPlayingLine(followLine_, true);
 }
 
 void TFormMain::BtnTimeClick()
@@ -100,6 +213,7 @@ void TFormMain::DisplayTimerTimer()
     // that can be a port without events; the bar then stays where it is.
     const TMidi& longest = Compiler->PortAt(Midis().LongestPort());
     if (longest.Elements.Count() != 0) TrackBar->setValue(longest.NextTick());
+    if (BtnFollow->isChecked()) ShowPlayingLine();
     DisplayTimer->start();
 }
 
@@ -114,6 +228,7 @@ void TFormMain::BarMouseUp()
     if (BarDragging) {
         Midis().StopAll();
         Midis().Seek(TrackBar->value());
+        RestartFollow();
     }
     BarDragging = false;
     LastTick = GetTickCount(clock_);

@@ -1,4 +1,5 @@
 // quaverly-cli events: the compilation of a document as one JSON object per line.
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "Document.h"
 #include "Json.h"
 #include "MMLtoMID.h"
+#include "Timeline.h"
 
 namespace {
 
@@ -23,10 +25,12 @@ const char* KindName(std::uint8_t kind)
     }
 }
 
-void WriteEvent(std::ostream& out, int port, const TMidiElement& e)
+// at: the millisecond the player sends the event, or nullptr to leave it out.
+void WriteEvent(std::ostream& out, int port, const TMidiElement& e, const double* at)
 {
     out << "{\"port\":" << port << ",\"tick\":" << e.Tick << ",\"time\":" << JsonNumber(e.Time)
-        << ",\"serial\":" << e.Serial << ",\"track\":" << e.Track << ",\"kind\":\"" << KindName(e.Kind) << '"';
+        << ",\"serial\":" << e.Serial << ",\"track\":" << e.Track << ",\"line\":" << e.Line << ",\"kind\":\""
+        << KindName(e.Kind) << '"';
     switch (e.Kind) {
     case ekShortMessage:
         out << ",\"status\":" << int{e.Status} << ",\"data1\":" << int{e.Data1} << ",\"data2\":" << int{e.Data2};
@@ -41,6 +45,7 @@ void WriteEvent(std::ostream& out, int port, const TMidiElement& e)
     case ekWait: out << ",\"ms\":" << e.WaitMs; break;
     default: break;
     }
+    if (at != nullptr) out << ",\"at\":" << JsonNumber(*at);
     out << "}\n";
 }
 
@@ -68,12 +73,17 @@ bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::str
 
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
-    if (args.size() > 1) {
-        err << "使い方: quaverly-cli events [ファイル|-]\n";
+    // --at adds when the player sends each event, the timeline every export follows.
+    std::vector<std::string> rest = args;
+    const auto atOption = std::find(rest.begin(), rest.end(), "--at");
+    const bool withAt = atOption != rest.end();
+    if (withAt) rest.erase(atOption);
+    if (rest.size() > 1) {
+        err << "使い方: quaverly-cli events [--at] [ファイル|-]\n";
         return 2;
     }
     std::vector<std::string> lines;
-    if (!ReadPiece(args.empty() ? "-" : args[0], in, lines, err)) return 2;
+    if (!ReadPiece(rest.empty() ? "-" : rest[0], in, lines, err)) return 2;
 
     TMML compiler;
     RecordingPane pane;
@@ -83,7 +93,9 @@ int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostre
     for (const auto& memo : pane.Memo) buffer << "{\"memo\":" << JsonString(memo) << "}\n";
     for (int port = 0; port < TMidis::PortCount; ++port) {
         const TMidiElements& elements = compiler.PortAt(port).Elements;
-        for (int i = 0; i < elements.Count(); ++i) WriteEvent(buffer, port + 1, elements.Items(i));
+        const std::vector<double> at = withAt ? SendTimes(elements, compiler.PortAt(port).Tempo) : std::vector<double>{};
+        for (int i = 0; i < elements.Count(); ++i)
+            WriteEvent(buffer, port + 1, elements.Items(i), withAt ? &at[static_cast<std::size_t>(i)] : nullptr);
     }
     for (int port = 0; port < TMidis::PortCount; ++port)
         buffer << "{\"player\":" << port + 1 << ",\"tempo\":" << compiler.PortAt(port).Tempo << "}\n";

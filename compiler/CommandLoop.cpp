@@ -34,6 +34,7 @@ TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
 {
     for (;;) {
         const char* const before = p;
+        frames_.back().Command = p;
         const char c = *p;
         if (c == '\0') {
             // The end of the text (or of a macro body) inside a repeat body opened in it: the
@@ -120,6 +121,7 @@ TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
             // repeat pass over it
             ++p;
             if (pass == 1) {
+                CountCommand(before, p);
                 --Depth;
                 return TBlockEnd::Volta;
             }
@@ -141,6 +143,9 @@ TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
                 // Outside a repeat it would silently end the piece here; it is a mistake instead.
                 if (Depth <= frames_.back().BaseDepth) Error(MMLMessage::SyntaxError);
                 p += 2;
+                // Counted like any command: a repeat with an empty body reads nothing else, pass
+                // after pass.
+                CountCommand(before, p);
                 --Depth;
                 return TBlockEnd::RepeatEnd;
             }
@@ -163,11 +168,16 @@ TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
             ++p;
             break;
         }
-        // Every step is counted by the bytes it read, so neither long runs of text nor repeats
-        // over them can keep the compiler busy without bound.
-        commandCount_ += p > before ? p - before : 1;
-        if (commandCount_ > MaxCommands) Error(MMLMessage::SongTooLarge);
+        CountCommand(before, p);
     }
+}
+
+void TMML::CountCommand(const char* before, const char* after)
+{
+    // Every step is counted by the bytes it read, so neither long runs of text nor repeats
+    // over them can keep the compiler busy without bound.
+    commandCount_ += after > before ? after - before : 1;
+    if (commandCount_ > MaxCommands) Error(MMLMessage::SongTooLarge);
 }
 
 void TMML::AdvanceTrack(std::int64_t ticks)
@@ -201,6 +211,15 @@ TMidiElement& TMML::EmitOnPort(TElementKind kind, int port)
     element.Time = track.Time;
     element.Serial = NextSerial++;
     element.Track = CurrentTrack;
+    // The line of the command in the text being compiled, and, inside a macro body, the line in
+    // the main text where the outermost use of the macro stands. A command's second and later
+    // events find its line already counted.
+    const auto commandLine = [this](TSourceFrame& frame) {
+        if (frame.Command == frame.CountedTo) return frame.CountedLine;
+        return frame.Command != nullptr ? LineAt(frame, frame.Command) : 0;
+    };
+    element.Line = commandLine(frames_.back());
+    if (frames_.size() > 1) element.CallLine = commandLine(frames_.front());
     TMidiElements& list = PortAt(port).Elements;
     return list.Items(list.Add(std::move(element)));
 }

@@ -1,5 +1,6 @@
 // The compile driver: one pass over the whole text, the first error shown with its line.
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "Encoding.h"
@@ -89,7 +90,7 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
 
     try {
         const char* p = text.c_str();
-        frames_.push_back(TSourceFrame{p, 1, &p, p, 1, 1});
+        frames_.push_back(TSourceFrame{p, 1, &p, p, 1, 1, nullptr});
         CompileBlock(0, p);
         frames_.clear();
         SortAll();
@@ -109,16 +110,31 @@ void TMML::SortAll()
     for (int i = 0; i < TMidis::PortCount; ++i) PortAt(i).Elements.Sort();
 }
 
+namespace {
+// Lines are long next to a line feed: memchr skips the bytes between them many at a time.
+int CountLineFeeds(const char* from, const char* to)
+{
+    int count = 0;
+    while (from < to) {
+        from = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(to - from)));
+        if (from == nullptr) break;
+        ++count;
+        ++from;
+    }
+    return count;
+}
+}  // namespace
+
 int TMML::LineAt(TSourceFrame& frame, const char* pos)
 {
     // Lines are counted lazily from the start of the text, so every line feed counts exactly
     // once wherever it stands, however often a repeat runs over it. The count is kept so that
-    // asking again further on reads only the new part.
-    if (pos < frame.CountedTo) {
-        frame.CountedTo = frame.Start;
-        frame.CountedLine = frame.StartLine;
-    }
-    frame.CountedLine += static_cast<int>(std::count(frame.CountedTo, pos, '\n'));
+    // asking again reads only the bytes between the two places: every event asks, and a repeat
+    // going back to its body counts back over what it went back over, never from the start.
+    if (pos < frame.CountedTo)
+        frame.CountedLine -= CountLineFeeds(pos, frame.CountedTo);
+    else
+        frame.CountedLine += CountLineFeeds(frame.CountedTo, pos);
     frame.CountedTo = pos;
     return frame.CountedLine;
 }

@@ -84,6 +84,7 @@ void TMML::CommandSysEx(const char*& p)
     ++p;
     TMMLParams params;
     ReadNumberList(params, p);
+    if (params.Count() + 2 > MaxSysExBytes) Error(MMLMessage::SysExTooLong);
     std::vector<std::uint8_t> data;
     data.reserve(static_cast<std::size_t>(params.Count()) + 2);
     data.push_back(0xF0);

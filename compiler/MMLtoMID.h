@@ -160,7 +160,7 @@ private:
 };
 
 // Where the cursor of one text is: the main text or a macro body being expanded. Used to tell the
-// line of the cursor when an error is raised.
+// line of the cursor when an error is raised, and the line of the command that makes each event.
 struct TSourceFrame {
     const char* Start = nullptr;          // first byte of the text
     int StartLine = 1;                    // the line of that byte
@@ -170,15 +170,29 @@ struct TSourceFrame {
     // The depth at which this text runs: reaching its end deeper than this means a repeat opened
     // in it was never closed. A macro body ends at its own end, also inside a repeat.
     int BaseDepth = 1;
+    // Where the command being compiled in this text begins: every event it makes carries its line.
+    const char* Command = nullptr;
 };
 
 class TMML {
 public:
     // Bounds that hold whatever the input: every compilation ends in bounded time and memory.
     static constexpr int MaxNesting = 256;                  // repeat bodies and macro expansions
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     static constexpr int MaxEvents = 4 * 1024 * 1024;       // over the four ports together
     static constexpr std::int64_t MaxCommands = 1 << 25;    // bytes read by commands, repeats included
+#else
+    // The fuzz targets (tests/fuzz) run ten times slower than the program, where a few bytes
+    // reaching these bounds take seconds; smaller bounds behind the same checks let the fuzzer
+    // try millions of inputs.
+    static constexpr int MaxEvents = 1 << 12;
+    static constexpr std::int64_t MaxCommands = 1 << 16;
+#endif
     static constexpr std::int64_t MaxTick = 2147483647;     // a track's tick clock
+    // A system-exclusive message, F0 and F7 included. Every output accepts this much: the JACK
+    // ports pass at most 16 KiB a message and the ALSA sequencer a little less, and a longer
+    // message would be dropped by the device without a word, so it is refused here instead.
+    static constexpr int MaxSysExBytes = 8192;
 
     TMML();
     TMML(const TMML&) = delete;
@@ -296,6 +310,9 @@ private:
     void Warn(const char* message);
 
     TBlockEnd RunBlock(int pass, const char*& p);
+    // Adds the bytes one step of the command loop read (at least one) to commandCount_ and raises
+    // when the count passes MaxCommands.
+    void CountCommand(const char* before, const char* after);
     void CommandChord(const char*& p);
     void BeginTuplet(const char*& p);
     void EndTuplet(const char*& p);
@@ -332,6 +349,7 @@ inline constexpr const char* SlurOutOfRange = "スラーが範囲を超えてい
 inline constexpr const char* KeyOutOfRange = "音程が範囲を超えました";
 inline constexpr const char* NestingTooDeep = "入れ子が深すぎます";
 inline constexpr const char* SongTooLarge = "曲が大きすぎます";
+inline constexpr const char* SysExTooLong = "システムエクスクルーシブが長すぎます";
 inline constexpr const char* RepeatNotClosed = "|:\"に対する\":|\"がありません";
 inline constexpr const char* OutOfMemory = "メモリが足りません";
 inline constexpr const char* BadMacroName = "マクロ名が異常です";

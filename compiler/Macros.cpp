@@ -101,7 +101,7 @@ void TMML::CommandBracket(const char*& p)
     // reads the stored text in place.
     const TMMLMacro& macro = Macros->Items(index);
     const char* q = macro.Body.c_str();
-    frames_.push_back(TSourceFrame{q, macro.Line, &q, q, macro.Line, Depth});
+    frames_.push_back(TSourceFrame{q, macro.Line, &q, q, macro.Line, Depth, nullptr});
     --Depth;
     CompileBlock(0, q);
     frames_.pop_back();

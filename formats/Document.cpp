@@ -61,6 +61,8 @@ std::vector<std::string> ReadDocumentLines(const std::string& path)
     for (;;) {
         const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
         bytes.append(buffer, got);
+        // Refused as soon as it is known to be too large, so a huge file is never read whole.
+        if (bytes.size() > MaxDocumentBytes) throw Exception("ファイルが大きすぎて読み込めません: " + path);
         if (got < sizeof buffer) break;
     }
     // A directory opens on some systems but fails on the first read; that, like any read error,

@@ -51,8 +51,8 @@ QString TScriptedDialogs::OpenFileName(QWidget*, const QString& filter)
 
 QString TScriptedDialogs::SaveFileName(QWidget*, const QString& filter, const QString& defaultSuffix)
 {
-    EXPECT_EQ(filter, QStringLiteral("QVRLYファイル(*.QVR)"));
-    EXPECT_EQ(defaultSuffix, QStringLiteral("QVR"));
+    EXPECT_EQ(filter, SaveFilter);
+    EXPECT_EQ(defaultSuffix, SaveSuffix);
     return NextName(SaveNames, "save");
 }
 

@@ -42,6 +42,9 @@ public:
     std::deque<QMessageBox::StandardButton> Answers;  // one per box, in order
     std::deque<QString> OpenNames;                    // empty text: the user cancels
     std::deque<QString> SaveNames;
+    // What the save dialog must offer: documents unless a test exports.
+    QString SaveFilter = QStringLiteral("QVRLYファイル(*.QVR)");
+    QString SaveSuffix = QStringLiteral("QVR");
     std::function<int(QDialog&)> OnExec;
 
     std::vector<TBox> Boxes;  // every box shown, in order

@@ -64,12 +64,14 @@ TEST_F(MainWindow, EveryToolBarButtonHasItsHintAsTooltipAndAccessibleName)
         {Form->BtnNew, "新規"},   {Form->BtnOpen, "開く"},       {Form->BtnSave, "上書保存"},
         {Form->BtnCompile, "コンパイル"}, {Form->BtnPlay, "再生"}, {Form->BtnTime, "一時停止"},
         {Form->BtnSlow, "スロー"}, {Form->BtnFast, "早送り"},     {Form->BtnStop, "停止"},
+        {Form->BtnPlayFromCursor, "カーソル位置から再生"}, {Form->BtnFollow, "演奏位置を表示"},
     };
     for (const auto& [action, hint] : buttons) {
         QWidget* button = Form->ToolBar1->widgetForAction(action);
         ASSERT_NE(button, nullptr) << hint;
         EXPECT_EQ(action->toolTip(), QString::fromUtf8(hint));
         EXPECT_EQ(button->accessibleName(), QString::fromUtf8(hint));
+        EXPECT_TRUE(button->isVisible()) << hint << ": folded away for want of room";
     }
 }
 
@@ -418,9 +420,11 @@ TEST_F(MainWindow, MenuTexts)
     for (QAction* action : Form->menuBar()->actions()) items << action->text();
     for (QAction* action : Form->File->actions())
         if (!action->isSeparator()) items << action->text();
-    EXPECT_EQ(items, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("ポート"), QStringLiteral("バージョン"),
+    EXPECT_EQ(items, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("演奏(&P)"), QStringLiteral("ポート"),
+                                  QStringLiteral("バージョン"),
                                   QStringLiteral("新規(&N)"), QStringLiteral("開く(&L)"), QStringLiteral("上書保存(&S)"),
-                                  QStringLiteral("名前を付けて保存(&A)"), QStringLiteral("終了(&X)")}));
+                                  QStringLiteral("名前を付けて保存(&A)"), QStringLiteral("MIDIファイルに書き出し..."),
+                                  QStringLiteral("WAVファイルに書き出し..."), QStringLiteral("終了(&X)")}));
 }
 
 // ---- The global error report ----

@@ -5,8 +5,11 @@
 // is switched on, as its timer would run it, so every step is exact and nothing sleeps.
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include "AppFixture.h"
@@ -263,6 +266,132 @@ TEST_F(Transport, ClosingDuringPlaybackSilencesThePortBeforeClosingIt)
     ASSERT_NE(reset, log.end());
     EXPECT_EQ(std::vector<std::string>(reset - 16, reset), silence);
     EXPECT_EQ(reset + 1, log.end()) << "nothing after the device was reset";
+}
+
+// Puts the text in the editor (not compiled) with the cursor at the end of the given line.
+void PlaceCursor(TFormMain& form, const QString& mml, int line)
+{
+    form.MMLText->setPlainText(mml);
+    QTextCursor cursor(form.MMLText->document()->findBlockByNumber(line - 1));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    form.MMLText->setTextCursor(cursor);
+}
+
+TEST_F(Transport, PlayFromTheCursorStartsWithTheFirstEventOfItsLine)
+{
+    FormPort->PortDevices = {0, -1, -1, -1};
+    struct TCase {
+        const char* Mml;
+        int Line;
+        int Tick;
+        std::vector<int> Notes;  // struck in the first 100 ms
+    };
+    const TCase cases[] = {
+        {"t120 l4 c\n|:2 d\ne :| f", 3, 960, {64}},      // a line in a repeat body: its first pass
+        {"t120 l4\n/: c2 / d :/\ne", 3, 960, {64}},       // the line after a parallel block
+        {"t120 l4 c d\ne f\n[2] g1", 2, 960, {64}},        // a track further down starts earlier
+        {"[A] e f [@]\nt120 l4 c d\n[A]", 3, 960, {64}},   // a macro sounds where it is used
+        {"[A] e f [@]\nt120 l4 c d\n[A]", 1, 0, {60}},     // its definition makes no sound there
+        {"t120 l4 c d\n\n  \ne f", 2, 960, {64}},          // blank lines: the next line that sounds
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Mml);
+        PlaceCursor(*Form, QString::fromUtf8(c.Mml), c.Line);
+        Form->BtnPlayFromCursor->trigger();  // compiles the new text first
+        ExpectState(Form->BtnPlay, true, true, true, true, false);
+        EXPECT_EQ(Form->TrackBar->value(), c.Tick);
+        EXPECT_EQ(Form->TrackBar->maximum(), Form->Compiler->Midis->SongLength());
+        EXPECT_EQ(Form->MMLText->CursorLine(), c.Line) << "the cursor stays";
+        Run(100);
+        EXPECT_EQ(NotesOn(), c.Notes);
+        Form->BtnStop->trigger();
+    }
+}
+
+TEST_F(Transport, PlayFromTheCursorCompilesOnlyChangedText)
+{
+    CompileSong(QStringLiteral("t120 l4 c\nd e"));
+    const auto compiled = [this] {
+        // A compile closes the devices, which resets them.
+        bool reset = false;
+        for (const auto& m : Recording.Messages()) reset = reset || m.Kind == TRecordingMidiOut::TMessage::Reset;
+        Recording.ClearMessages();
+        return reset;
+    };
+    Form->MMLText->setTextCursor(QTextCursor(Form->MMLText->document()->lastBlock()));
+    Form->BtnPlayFromCursor->trigger();
+    EXPECT_FALSE(compiled());
+    Run(100);
+    Form->BtnTime->trigger();
+    EXPECT_TRUE(Form->ResumeOnPlay);
+
+    Type(QStringLiteral("f"));
+    QApplication::setActiveWindow(Form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    Form->MMLText->setFocus();
+    QTest::keyClick(Form->MMLText, Qt::Key_F5, Qt::ControlModifier);
+    EXPECT_TRUE(compiled());
+    EXPECT_FALSE(Form->ResumeOnPlay) << "the song plays from the cursor, not from where it was paused";
+    Run(100);
+    EXPECT_EQ(NotesOn(), std::vector<int>{65}) << "the text as typed: f, where the cursor is";
+}
+
+TEST_F(Transport, PlayFromTheCursorStopsAtACompileError)
+{
+    FormPort->PortDevices = {0, -1, -1, -1};
+    PlaceCursor(*Form, QStringLiteral("t120 c\nx\nd"), 3);
+    Form->BtnPlayFromCursor->trigger();
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
+    ExpectState(Form->BtnStop, true, false, true, false, false);
+    EXPECT_EQ(Form->MMLText->CursorLine(), 2);
+
+    // Nothing at or after the cursor sounds: nothing starts.
+    PlaceCursor(*Form, QStringLiteral("t120 c\n\n"), 3);
+    Form->BtnPlayFromCursor->trigger();
+    ExpectState(Form->BtnStop, true, false, true, false, false);
+}
+
+TEST_F(Transport, TheFollowMarkShowsTheLineOfTheLastNoteOfTheLongestPort)
+{
+    // Port 1 ends first; port 2, which plays longest, is the one followed.
+    FormPort->PortDevices = {0, 1, -1, -1};
+    CompileText(QStringLiteral("t120 l4 c\n[17] t120 l4 d\ne\n\nf"));
+    Form->MMLText->moveCursor(QTextCursor::Start);
+    Form->BtnPlay->trigger();
+    Run(100);
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 0) << "off at first";
+
+    Form->BtnFollow->trigger();
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 2) << "shown at once when switched on while playing";
+    Run(500);
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 3);
+    Run(500);
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 5);
+    EXPECT_EQ(Form->MMLText->textCursor().position(), 0) << "the user's cursor stays";
+
+    Form->BtnFollow->trigger();
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 0);
+}
+
+TEST_F(Transport, TheFollowMarkScrollsToTheMusicOnlyWhenSwitchedOn)
+{
+    CompileSong(QStringLiteral("t120 l4 c") + QString(QStringLiteral("\n")).repeated(200) + QStringLiteral("d"));
+    Form->MMLText->moveCursor(QTextCursor::Start);
+    QScrollBar* scroll = Form->MMLText->verticalScrollBar();
+    Form->BtnPlay->trigger();
+    Run(600);
+    EXPECT_EQ(scroll->value(), 0);
+
+    Form->BtnStop->trigger();
+    Form->BtnFollow->trigger();
+    Form->BtnPlay->trigger();
+    Run(100);
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 1);
+    EXPECT_EQ(scroll->value(), 0);
+    Run(500);
+    EXPECT_EQ(Form->MMLText->PlayingLine(), 201);
+    EXPECT_GT(scroll->value(), 150) << "the line played is in sight";
+    EXPECT_EQ(Form->MMLText->textCursor().position(), 0);
 }
 
 TEST(ElapsedTime, Formats)

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Json.h"
 
@@ -51,10 +52,10 @@ TEST(CliEvents, PrintsEventsPlayersAndError)
     const CliRun run = Cli("events -", "c8\r\nd16\nx\n");
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Out,
-              "{\"port\":1,\"tick\":0,\"time\":0,\"serial\":0,\"track\":1,\"kind\":\"short\",\"status\":144,\"data1\":60,\"data2\":127}\n"
-              "{\"port\":1,\"tick\":240,\"time\":500,\"serial\":1,\"track\":1,\"kind\":\"short\",\"status\":128,\"data1\":60,\"data2\":127}\n"
-              "{\"port\":1,\"tick\":240,\"time\":500,\"serial\":2,\"track\":1,\"kind\":\"short\",\"status\":144,\"data1\":62,\"data2\":127}\n"
-              "{\"port\":1,\"tick\":360,\"time\":750,\"serial\":3,\"track\":1,\"kind\":\"short\",\"status\":128,\"data1\":62,\"data2\":127}\n" +
+              "{\"port\":1,\"tick\":0,\"time\":0,\"serial\":0,\"track\":1,\"line\":1,\"kind\":\"short\",\"status\":144,\"data1\":60,\"data2\":127}\n"
+              "{\"port\":1,\"tick\":240,\"time\":500,\"serial\":1,\"track\":1,\"line\":1,\"kind\":\"short\",\"status\":128,\"data1\":60,\"data2\":127}\n"
+              "{\"port\":1,\"tick\":240,\"time\":500,\"serial\":2,\"track\":1,\"line\":2,\"kind\":\"short\",\"status\":144,\"data1\":62,\"data2\":127}\n"
+              "{\"port\":1,\"tick\":360,\"time\":750,\"serial\":3,\"track\":1,\"line\":2,\"kind\":\"short\",\"status\":128,\"data1\":62,\"data2\":127}\n" +
                   std::string(Players) + "{\"error\":\"未定義のコマンド( 行 : 3 )\"}\n");
     EXPECT_EQ(run.Err, "");
 }
@@ -62,20 +63,23 @@ TEST(CliEvents, PrintsEventsPlayersAndError)
 TEST(CliEvents, ReadsFilesInEveryEncodingAndStandardInput)
 {
     // "c12" makes a time that is no round number; a final line end starts no further line.
-    const std::string expected =
-        "{\"port\":1,\"tick\":0,\"time\":0,\"serial\":0,\"track\":1,\"kind\":\"short\",\"status\":144,\"data1\":60,\"data2\":127}\n"
-        "{\"port\":1,\"tick\":160,\"time\":333.3333333333333,\"serial\":1,\"track\":1,\"kind\":\"short\",\"status\":128,\"data1\":60,\"data2\":127}\n" +
-        std::string(Players);
+    const auto expected = [](int line) {
+        const std::string at = std::to_string(line);
+        return "{\"port\":1,\"tick\":0,\"time\":0,\"serial\":0,\"track\":1,\"line\":" + at +
+               ",\"kind\":\"short\",\"status\":144,\"data1\":60,\"data2\":127}\n"
+               "{\"port\":1,\"tick\":160,\"time\":333.3333333333333,\"serial\":1,\"track\":1,\"line\":" + at +
+               ",\"kind\":\"short\",\"status\":128,\"data1\":60,\"data2\":127}\n" + std::string(Players);
+    };
     const std::string utf8 = TempPath("utf8.mml"), sjis = TempPath("sjis.mml");
     std::ofstream(utf8, std::ios::binary) << "// ふるさと\nc12\n";
     std::ofstream(sjis, std::ios::binary) << "// \x82\xd3\x82\xe9\x82\xb3\x82\xc6\r\nc12\r\n";
     for (const std::string& args : {"events " + utf8, "events " + sjis}) {
         const CliRun run = Cli(args);
         EXPECT_EQ(run.Status, 0) << args;
-        EXPECT_EQ(run.Out, expected) << args;
+        EXPECT_EQ(run.Out, expected(2)) << args;
     }
     const CliRun piped = Cli("events", "c12");
-    EXPECT_EQ(piped.Out, expected);
+    EXPECT_EQ(piped.Out, expected(1));
     EXPECT_EQ(Cli("events").Out, Players);  // empty input: no events, no error
 }
 
@@ -100,6 +104,96 @@ TEST(CliEvents, ExamplePieceMatchesItsGoldenEvents)
     const CliRun run = Cli("events examples/kaeru.mml");
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out, Slurp("tests/fixtures/kaeru.events.jsonl"));
+}
+
+TEST(CliEvents, AtAddsTheMillisecondThePlayerSendsEachEvent)
+{
+    // The player starts at the tempo left by the compilation (60): the first quarter lasts 1 s,
+    // the rest play at 120.
+    const CliRun run = Cli("events --at -", "c4 t120 d4 t60");
+    EXPECT_EQ(run.Status, 0);
+    std::vector<std::string> ends;
+    std::istringstream lines(run.Out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("{\"port\"", 0) == 0) ends.push_back(line.substr(line.rfind(',') + 1));
+    EXPECT_EQ(ends, (std::vector<std::string>{"\"at\":0}", "\"at\":1000}", "\"at\":1000}", "\"at\":1000}",
+                                              "\"at\":1500}", "\"at\":1500}"}));
+}
+
+TEST(CliExport, WritesAMidiFileOrNothing)
+{
+    const std::string mid = TempPath("export.mid");
+    std::remove(mid.c_str());
+    const CliRun ok = Cli("export - -o " + mid, "t96 c4 d4");
+    EXPECT_EQ(ok.Status, 0);
+    EXPECT_EQ(ok.Err, "");
+    EXPECT_EQ(Slurp(mid).substr(0, 14), std::string("MThd\0\0\0\6\0\1\0\2\1\xE0", 14));
+
+    // A piece with an error is not the piece: no file, and what stood there stays.
+    const CliRun broken = Cli("export - -o " + mid, "c4 x");
+    EXPECT_EQ(broken.Status, 1);
+    EXPECT_NE(broken.Err.find("未定義のコマンド"), std::string::npos) << broken.Err;
+    EXPECT_EQ(Slurp(mid).substr(0, 4), "MThd");
+    std::remove(mid.c_str());
+    EXPECT_EQ(Cli("export - -o " + mid, "c4 x").Status, 1);
+    EXPECT_FALSE(std::ifstream(mid).good());
+
+    for (const std::string& args : std::vector<std::string>{"export -", "export - -o", "export -o " + mid, "export a b -o " + mid,
+                                                             "export - --loud -o " + mid}) {
+        const CliRun run = Cli(args, "c4");
+        EXPECT_EQ(run.Status, 2) << args;
+        EXPECT_NE(run.Err, "") << args;
+        EXPECT_FALSE(std::ifstream(mid).good()) << args;
+    }
+    const CliRun unwritable = Cli("export - -o /nonexistent/dir/out.mid", "c4");
+    EXPECT_EQ(unwritable.Status, 2);
+    EXPECT_NE(unwritable.Err.find("/nonexistent/dir/out.mid"), std::string::npos);
+}
+
+TEST(CliRender, WritesAWavFileOrNothing)
+{
+    const std::string wav = TempPath("render.wav");
+    std::remove(wav.c_str());
+    const CliRun ok = Cli("render - --rate 48000 -o " + wav, "c4");
+    EXPECT_EQ(ok.Status, 0) << ok.Err;
+    EXPECT_EQ(ok.Out.rfind("書き出しました: " + wav + " (", 0), 0u) << ok.Out;
+    const std::string bytes = Slurp(wav);
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(bytes.substr(22, 6), std::string("\x02\x00\x80\xBB\x00\x00", 6));  // stereo, 48000 Hz
+    std::remove(wav.c_str());
+
+    for (const std::string& args : std::vector<std::string>{"render - --rate 22050 -o " + wav, "render - --rate -o " + wav,
+                                                            "render -", "render - -o " + wav + " --loud"}) {
+        const CliRun run = Cli(args, "c4");
+        EXPECT_EQ(run.Status, 2) << args;
+        EXPECT_NE(run.Err, "") << args;
+        EXPECT_FALSE(std::ifstream(wav).good()) << args;
+    }
+    const CliRun broken = Cli("render - -o " + wav, "c4 x");
+    EXPECT_EQ(broken.Status, 1);
+    EXPECT_NE(broken.Err.find("未定義のコマンド"), std::string::npos) << broken.Err;
+    EXPECT_FALSE(std::ifstream(wav).good());
+    const CliRun noSoundfont = Cli("render - --soundfont /nonexistent/a.sf2 -o " + wav, "c4");
+    EXPECT_EQ(noSoundfont.Status, 2);
+    EXPECT_NE(noSoundfont.Err.find("/nonexistent/a.sf2"), std::string::npos) << noSoundfont.Err;
+    EXPECT_FALSE(std::ifstream(wav).good());
+}
+
+// Ctrl+C once the file is being written (its temporary file exists): exit 130 and no file at all.
+TEST(CliRender, InterruptLeavesNoFile)
+{
+    const std::string folder = TempPath("render_interrupt");
+    ASSERT_EQ(std::system(("rm -rf " + folder + " && mkdir " + folder).c_str()), 0);
+    const std::string in = folder + "/in.mml", status = folder + "/status";
+    std::ofstream(in) << "t30 |:2000 c1 :|";  // over four hours of music
+    const std::string script = std::string(QUAVERLY_CLI) + " render " + in + " -o " + folder + "/out.wav 2>/dev/null & pid=$!; " +
+                               "for i in $(seq 600); do ls " + folder + "/out.wav.* >/dev/null 2>&1 && break; sleep 0.05; done; " +
+                               "kill -INT $pid; wait $pid; echo $? >" + status;
+    ASSERT_EQ(std::system(("sh -c '" + script + "'").c_str()), 0);
+    EXPECT_EQ(Slurp(status), "130\n");
+    ASSERT_EQ(std::system(("ls " + folder + " >" + folder + "/left").c_str()), 0);
+    EXPECT_EQ(Slurp(folder + "/left"), "in.mml\nleft\nstatus\n");
 }
 
 TEST(Json, StringsAndNumbers)

@@ -151,6 +151,17 @@ TEST(Controls, Errors)
         const Compiled out = CompileBytes(mml);
         EXPECT_EQ(out.Error, error) << mml;
     }
+    // The longest system-exclusive message every output takes, and one byte more: a device would
+    // drop that one without a word, so the compiler refuses it.
+    std::string longest = "@X1";
+    for (int i = 2; i < TMML::MaxSysExBytes - 1; ++i) longest += ",1";
+    const Compiled fits = CompileBytes(longest);
+    EXPECT_EQ(fits.Error, "");
+    ASSERT_EQ(fits.Events.size(), 1u);
+    EXPECT_EQ(fits.Events[0].size(), std::string("0 F0").size() + 3u * (TMML::MaxSysExBytes - 1));
+    const Compiled over = CompileBytes(longest + ",1\r\nc");
+    EXPECT_EQ(over.Error, "システムエクスクルーシブが長すぎます( 行 : 1 )");
+    EXPECT_EQ(over.Events, std::vector<std::string>{});
 }
 
 }  // namespace

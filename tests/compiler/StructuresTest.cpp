@@ -157,6 +157,8 @@ TEST(Repeats, ErrorsAndLines)
     // A repeat that would run for ever is stopped by the bounds.
     EXPECT_EQ(CompileBytes("|:2147483647 |:2147483647 r0 :| :|").Error, "曲が大きすぎます( 行 : 1 )");
     EXPECT_EQ(CompileBytes("|:2147483647 |:2147483647 c*0 :| :|").Error, "曲が大きすぎます( 行 : 1 )");
+    // Empty bodies too: the ":|" that ends each pass is read again every pass.
+    EXPECT_EQ(CompileBytes("|:2147483647 |:2147483647:| :|").Error, "曲が大きすぎます( 行 : 1 )");
 }
 
 TEST(Parallel, VoicesStartTogetherAndTheBlockEndsAfterTheLongest)

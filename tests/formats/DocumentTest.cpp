@@ -96,4 +96,23 @@ TEST(Document, ReadDocumentLinesReportsAnUnreadableFileInJapanese)
     std::filesystem::remove_all(dir);
 }
 
+TEST(Document, ReadDocumentLinesRefusesAFileLargerThanTheBound)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "quaverly-formats-size-test";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "large.QVR").string();
+    std::ofstream(path, std::ios::binary) << "c";
+    // Zero bytes after the "c": a document of one line, exactly at the bound.
+    std::filesystem::resize_file(path, MaxDocumentBytes);
+    EXPECT_EQ(ReadDocumentLines(path).size(), 1u);
+    std::filesystem::resize_file(path, MaxDocumentBytes + 1);
+    try {
+        ReadDocumentLines(path);
+        ADD_FAILURE() << "no exception for a file over the bound";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "ファイルが大きすぎて読み込めません: " + path);
+    }
+    std::filesystem::remove_all(dir);
+}
+
 } // namespace

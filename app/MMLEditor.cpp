@@ -1,0 +1,181 @@
+// The MML editor: the line-number gutter beside the text, and the marked lines.
+#include "MMLEditor.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <algorithm>
+
+#include "Highlighter.h"
+
+namespace {
+
+// The gutter is a widget of its own on the editor's left margin; the editor paints it.
+class TLineNumberArea : public QWidget {
+public:
+    explicit TLineNumberArea(TMMLEditor* editor) : QWidget(editor), editor_(editor) {}
+    QSize sizeHint() const override { return {editor_->LineNumberAreaWidth(), 0}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override { editor_->PaintLineNumbers(event); }
+
+private:
+    TMMLEditor* editor_;
+};
+
+// Line backgrounds pale (or deep) enough that every syntax colour keeps its contrast on them.
+struct TMarkColors {
+    QColor CurrentLine;
+    QColor PlayingLine;
+    QColor ErrorLine;
+};
+
+TMarkColors MarkColors(bool dark)
+{
+    if (dark) return {QColor(0x33, 0x37, 0x3f), QColor(0x26, 0x3d, 0x29), QColor(0x4a, 0x26, 0x26)};
+    return {QColor(0xf2, 0xf5, 0xfc), QColor(0xe2, 0xf5, 0xe2), QColor(0xff, 0xe4, 0xe4)};
+}
+
+}  // namespace
+
+TMMLEditor::TMMLEditor(QWidget* parent) : QPlainTextEdit(parent)
+{
+    highlighter_ = new TMMLHighlighter(document());
+    highlighter_->SetDark(DarkPalette());
+    lineNumberArea_ = new TLineNumberArea(this);
+    connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { UpdateGutterWidth(); });
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) { UpdateGutter(rect, dy); });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { UpdateMarks(); });
+    // The error line belongs to the text as compiled: any edit may have moved it.
+    connect(this, &QPlainTextEdit::textChanged, this, [this] { ClearErrorLine(); });
+    UpdateGutterWidth();
+    UpdateMarks();
+}
+
+int TMMLEditor::CursorLine() const { return textCursor().blockNumber() + 1; }
+
+QTextBlock TMMLEditor::BlockOfLine(int line) const
+{
+    return document()->findBlockByNumber(std::clamp(line, 1, blockCount()) - 1);
+}
+
+void TMMLEditor::MarkErrorLine(int line)
+{
+    const QTextBlock block = BlockOfLine(line);
+    errorLine_ = block.blockNumber() + 1;
+    setTextCursor(QTextCursor(block));
+    ensureCursorVisible();
+    UpdateMarks();
+}
+
+void TMMLEditor::ClearErrorLine()
+{
+    if (errorLine_ == 0) return;
+    errorLine_ = 0;
+    UpdateMarks();
+}
+
+void TMMLEditor::MarkPlayingLine(int line, bool reveal)
+{
+    if (line != playingLine_) {
+        playingLine_ = line;
+        UpdateMarks();
+    }
+    if (line <= 0 || !reveal) return;
+    // Scrolled only when out of sight, and then to the middle of the view; the cursor stays where
+    // the user left it.
+    const QTextBlock block = BlockOfLine(line);
+    const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
+    if (box.top() >= 0 && box.bottom() <= viewport()->height()) return;
+    const int visible = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+    verticalScrollBar()->setValue(std::max(0, block.firstLineNumber() - visible / 2));
+}
+
+bool TMMLEditor::DarkPalette() const { return palette().color(QPalette::Base).lightness() < 128; }
+
+void TMMLEditor::UpdateMarks()
+{
+    const TMarkColors colors = MarkColors(DarkPalette());
+    QList<QTextEdit::ExtraSelection> marks;
+    const auto mark = [&marks](const QTextBlock& block, const QColor& color) {
+        QTextEdit::ExtraSelection selection;
+        selection.format.setBackground(color);
+        selection.format.setProperty(QTextFormat::FullWidthSelection, true);
+        selection.cursor = QTextCursor(block);
+        marks.append(selection);
+    };
+    mark(textCursor().block(), colors.CurrentLine);
+    if (playingLine_ > 0) mark(BlockOfLine(playingLine_), colors.PlayingLine);
+    if (errorLine_ > 0) mark(BlockOfLine(errorLine_), colors.ErrorLine);
+    setExtraSelections(marks);
+    lineNumberArea_->update();  // the current line's number is drawn apart
+}
+
+int TMMLEditor::LineNumberAreaWidth() const
+{
+    int digits = 2;
+    for (int lines = std::max(1, blockCount()); lines >= 100; lines /= 10) ++digits;
+    return 8 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
+}
+
+void TMMLEditor::UpdateGutterWidth()
+{
+    setViewportMargins(LineNumberAreaWidth(), 0, 0, 0);
+    const QRect box = contentsRect();
+    lineNumberArea_->setGeometry(QRect(box.left(), box.top(), LineNumberAreaWidth(), box.height()));
+}
+
+void TMMLEditor::UpdateGutter(const QRect& rect, int dy)
+{
+    if (dy != 0)
+        lineNumberArea_->scroll(0, dy);
+    else
+        lineNumberArea_->update(0, rect.y(), lineNumberArea_->width(), rect.height());
+    if (rect.contains(viewport()->rect())) UpdateGutterWidth();
+}
+
+void TMMLEditor::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    UpdateGutterWidth();
+}
+
+void TMMLEditor::changeEvent(QEvent* event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) UpdateGutterWidth();
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+        highlighter_->SetDark(DarkPalette());
+        UpdateMarks();
+    }
+}
+
+void TMMLEditor::PaintLineNumbers(QPaintEvent* event)
+{
+    QPainter painter(lineNumberArea_);
+    const QPalette& colors = palette();
+    painter.fillRect(event->rect(), colors.color(QPalette::Window));
+    // The numbers in the text colour, dimmed halfway to the gutter; the current line's in full.
+    const QColor text = colors.color(QPalette::WindowText);
+    const QColor back = colors.color(QPalette::Window);
+    const QColor dim((text.red() * 3 + back.red() * 2) / 5, (text.green() * 3 + back.green() * 2) / 5,
+                     (text.blue() * 3 + back.blue() * 2) / 5);
+    const int current = textCursor().blockNumber();
+    const int width = lineNumberArea_->width() - 4;
+
+    QTextBlock block = firstVisibleBlock();
+    int number = block.blockNumber();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    int bottom = top + qRound(blockBoundingRect(block).height());
+    while (block.isValid() && top <= event->rect().bottom()) {
+        if (block.isVisible() && bottom >= event->rect().top()) {
+            painter.setPen(number == current ? text : dim);
+            painter.drawText(0, top, width, fontMetrics().height(), Qt::AlignRight, QString::number(number + 1));
+        }
+        block = block.next();
+        top = bottom;
+        bottom = top + qRound(blockBoundingRect(block).height());
+        ++number;
+    }
+}

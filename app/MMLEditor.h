@@ -1,0 +1,49 @@
+// The MML editor: a plain-text editor with line numbers in a gutter, syntax colours, the current
+// line shown, and two marks the window sets: the line of the last compile error and the line that
+// is playing.
+#pragma once
+
+#include <QPlainTextEdit>
+
+class TMMLHighlighter;
+
+class TMMLEditor : public QPlainTextEdit {
+public:
+    explicit TMMLEditor(QWidget* parent = nullptr);
+
+    // Lines are 1-based, as the compiler counts them.
+    int CursorLine() const;
+    // Puts the cursor at the start of the line and marks the line until the next edit (or until
+    // ClearErrorLine). A line past the end stands for the last one.
+    void MarkErrorLine(int line);
+    void ClearErrorLine();
+    int ErrorLine() const { return errorLine_; }
+    // Marks the line that is playing (0: none) without moving the cursor; with reveal the view
+    // scrolls to it when it is out of sight.
+    void MarkPlayingLine(int line, bool reveal);
+    int PlayingLine() const { return playingLine_; }
+
+    TMMLHighlighter* Highlighter() const { return highlighter_; }
+    // The gutter: its width for the number of lines, and its painting.
+    int LineNumberAreaWidth() const;
+    void PaintLineNumbers(QPaintEvent* event);
+    QWidget* LineNumberArea() const { return lineNumberArea_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    bool DarkPalette() const;
+    void UpdateGutterWidth();
+    void UpdateGutter(const QRect& rect, int dy);
+    // The extra selections: the current line, the playing line, the error line, in that order,
+    // so the error shows over the others.
+    void UpdateMarks();
+    QTextBlock BlockOfLine(int line) const;
+
+    TMMLHighlighter* highlighter_ = nullptr;
+    QWidget* lineNumberArea_ = nullptr;
+    int errorLine_ = 0;
+    int playingLine_ = 0;
+};

@@ -1,0 +1,190 @@
+// The editor: syntax colours, line numbers and the current line, the line of a compile error, and
+// every command within the keyboard's reach (the tool bar's names are in MainWindowTest).
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QToolBar>
+#include <algorithm>
+#include <cstdlib>
+
+#include "AppFixture.h"
+#include "Highlighter.h"
+
+namespace app_test {
+namespace {
+
+// One character per character of the line: what the highlighter made of it, blank for nothing.
+std::string Mask(const QString& line)
+{
+    std::string mask(static_cast<std::size_t>(line.size()), ' ');
+    const char letters[] = {'/', 'n', '9', 'o', 'c', '\'', '{', '|', 't', 'm', '#'};
+    for (const TMMLSpan& span : MMLSpans(line))
+        for (int i = span.Start; i < span.Start + span.Length; ++i)
+            mask[static_cast<std::size_t>(i)] = letters[static_cast<int>(span.Token)];
+    return mask;
+}
+
+TEST(Highlighting, SpansOfLines)
+{
+    // n note or rest, 9 length or number, o octave/length/gate/transposition, c control,
+    // ' chord, { tuplet, | repeat or parallel mark, t track, m macro, # function, / comment.
+    const std::pair<const char*, const char*> cases[] = {
+        {"c+4.,100& d-8^16", "nn999999n nn9999"},
+        {"r*120 o4 < > l8 q7 k-2", "n9999 o9 o o o9 o9 o99"},
+        {"t120 @1,2,3 @E10,,20 @x$41,$7f h127 m1,2,3 p+4 u-5 v100",
+         "c999 c99999 cc999999 cc9999999 c999 c99999 c99 c99 c999"},
+        {"'ceg'4,16& {c>ba}8", "'''''9999n {nonn{9"},
+        {"|:3 c | d :| /: e / f :/", "||9 n | n || || n | n ||"},
+        {"[1] [$10] [Intro] [@] [x", "ttt ttttt mmmmmmm mmm mm"},
+        {"#INITGM(1) #assign(17,1)", "########9# ########9999#"},
+        {"c // ド c4", "n ///////"},
+        {"C4 R8 O2 L16 V+3", "n9 n9 o9 o99 c99"},  // commands are case-blind
+        {"ア x 1 : a", "    9   n"},              // what is no command stays plain
+        {"", ""},
+    };
+    for (const auto& [line, mask] : cases) EXPECT_EQ(Mask(QString::fromUtf8(line)), mask) << line;
+}
+
+TEST(Highlighting, ColoursDifferPerKindAndPerBackground)
+{
+    for (const bool dark : {false, true}) {
+        const QColor background = dark ? QColor(0x2b, 0x2b, 0x2b) : QColor(Qt::white);
+        std::vector<QRgb> seen;
+        for (int kind = 0; kind <= static_cast<int>(TMMLToken::Function); ++kind) {
+            const QColor color = MMLTokenColor(static_cast<TMMLToken>(kind), dark);
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), color.rgb()), 0) << kind;
+            seen.push_back(color.rgb());
+            // Far enough from the background in lightness to read.
+            EXPECT_GE(std::abs(color.lightness() - background.lightness()), 60) << kind << (dark ? " dark" : " light");
+        }
+    }
+}
+
+class Editor : public TWindowTest {
+protected:
+    int CursorBlock() const { return Form->MMLText->textCursor().blockNumber(); }
+    int CursorColumn() const { return Form->MMLText->textCursor().positionInBlock(); }
+    // The block of each full-width line mark, in drawing order.
+    std::vector<int> MarkedBlocks() const
+    {
+        std::vector<int> blocks;
+        for (const auto& mark : Form->MMLText->extraSelections())
+            if (mark.format.property(QTextFormat::FullWidthSelection).toBool())
+                blocks.push_back(mark.cursor.blockNumber());
+        return blocks;
+    }
+};
+
+TEST_F(Editor, TheDocumentIsPaintedInSyntaxColoursForItsPalette)
+{
+    Form->MMLText->setPlainText(QStringLiteral("c4 // x"));
+    const auto colorAt = [this](int position) {
+        for (const QTextLayout::FormatRange& range : Form->MMLText->document()->firstBlock().layout()->formats())
+            if (range.start <= position && position < range.start + range.length)
+                return range.format.foreground().color();
+        return QColor();
+    };
+    const bool dark = Form->MMLText->Highlighter()->Dark();
+    EXPECT_EQ(colorAt(0), MMLTokenColor(TMMLToken::Note, dark));
+    EXPECT_EQ(colorAt(1), MMLTokenColor(TMMLToken::Number, dark));
+    EXPECT_EQ(colorAt(5), MMLTokenColor(TMMLToken::Comment, dark));
+
+    QPalette palette = Form->MMLText->palette();
+    palette.setColor(QPalette::Base, dark ? QColor(Qt::white) : QColor(0x2b, 0x2b, 0x2b));
+    Form->MMLText->setPalette(palette);
+    EXPECT_EQ(Form->MMLText->Highlighter()->Dark(), !dark);
+    EXPECT_EQ(colorAt(0), MMLTokenColor(TMMLToken::Note, !dark));
+}
+
+TEST_F(Editor, LineNumbersStandBesideTheTextAndTheCurrentLineIsMarked)
+{
+    QWidget* gutter = Form->MMLText->LineNumberArea();
+    EXPECT_TRUE(gutter->isVisible());
+    const int narrow = gutter->width();
+    EXPECT_GT(narrow, 0);
+    EXPECT_EQ(Form->MMLText->viewport()->geometry().left(), Form->MMLText->contentsRect().left() + narrow)
+        << "the text starts after the gutter";
+
+    Type(QStringLiteral("c\nd\ne"));
+    EXPECT_EQ(MarkedBlocks(), std::vector<int>{2});
+    Form->MMLText->moveCursor(QTextCursor::Start);
+    EXPECT_EQ(MarkedBlocks(), std::vector<int>{0});
+
+    // A thousand lines need room for four digits.
+    Form->MMLText->setPlainText(QString(QStringLiteral("c\n")).repeated(1000));
+    EXPECT_GT(gutter->width(), narrow);
+    EXPECT_EQ(gutter->width(), Form->MMLText->LineNumberAreaWidth());
+}
+
+TEST_F(Editor, ACompileErrorPutsTheCursorAtTheStartOfItsLineUntilTheNextEdit)
+{
+    CompileText(QStringLiteral("c\nd e\n  c x"));
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 3 )")}));
+    EXPECT_EQ(Form->MMLText->ErrorLine(), 3);
+    EXPECT_EQ(CursorBlock(), 2);
+    EXPECT_EQ(CursorColumn(), 0);
+    EXPECT_EQ(MarkedBlocks(), (std::vector<int>{2, 2})) << "the current line and the error over it";
+    EXPECT_EQ(Form->Memo1->toPlainText(), QStringLiteral("未定義のコマンド( 行 : 3 )")) << "kept to read again";
+
+    Type(QStringLiteral("r"));
+    EXPECT_EQ(Form->MMLText->ErrorLine(), 0);
+    EXPECT_EQ(MarkedBlocks(), std::vector<int>{2});
+}
+
+// The use of the macro is on line 4; the mistake is in its body, on line 2.
+TEST_F(Editor, AnErrorInAMacroBodyIsShownOnTheBodysLine)
+{
+    CompileText(QStringLiteral("[A] c\nd x [@]\n\n[1] [A]"));
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
+    EXPECT_EQ(Form->MMLText->ErrorLine(), 2);
+    EXPECT_EQ(CursorBlock(), 1);
+    EXPECT_EQ(CursorColumn(), 0);
+    EXPECT_TRUE(Form->Memo1->toPlainText().endsWith(QStringLiteral("未定義のコマンド( 行 : 2 )")));
+}
+
+TEST_F(Editor, ACompileWithoutErrorLeavesTheCursorAlone)
+{
+    CompileText(QStringLiteral("x"));
+    Script.TakeBoxes();
+    Form->MMLText->setPlainText(QStringLiteral("c\nd"));
+    Form->MMLText->moveCursor(QTextCursor::End);
+    Form->BtnCompile->trigger();
+    EXPECT_EQ(Form->MMLText->ErrorLine(), 0);
+    EXPECT_EQ(CursorBlock(), 1);
+    EXPECT_EQ(CursorColumn(), 1);
+    EXPECT_EQ(Form->Memo1->toPlainText(), QString());
+}
+
+TEST_F(Editor, EveryCommandIsWithinTheKeyboardsReach)
+{
+    // A command is reached from the keyboard by its shortcut, through a menu, or through a menu
+    // item of the same name that runs the same command (新規 and 新規(&N)).
+    QStringList menuItems;
+    const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)$"));
+    for (QAction* item : Form->File->actions()) menuItems << item->text().remove(mnemonic);
+    for (QAction* action : Form->findChildren<QAction*>()) {
+        if (action->isSeparator() || action->text().isEmpty()) continue;
+        bool inMenu = menuItems.contains(action->text());
+        for (QObject* owner : action->associatedObjects())
+            inMenu = inMenu || qobject_cast<QMenu*>(owner) != nullptr || qobject_cast<QMenuBar*>(owner) != nullptr;
+        EXPECT_TRUE(inMenu || !action->shortcut().isEmpty()) << action->text().toStdString();
+    }
+    EXPECT_EQ(Form->BtnPlayFromCursor->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F5));
+    EXPECT_EQ(Form->BtnPlayFromCursor->text(), QStringLiteral("カーソル位置から再生"));
+    EXPECT_EQ(Form->BtnFollow->text(), QStringLiteral("演奏位置を表示"));
+    EXPECT_TRUE(Form->BtnFollow->isCheckable());
+    EXPECT_FALSE(Form->BtnFollow->isChecked());
+    QStringList items;
+    for (QAction* action : Form->MenuPlay->actions())
+        if (!action->isSeparator()) items << action->text();
+    EXPECT_EQ(items, (QStringList{QStringLiteral("コンパイル"), QStringLiteral("再生"), QStringLiteral("一時停止"),
+                                  QStringLiteral("スロー"), QStringLiteral("早送り"), QStringLiteral("停止"),
+                                  QStringLiteral("カーソル位置から再生"), QStringLiteral("演奏位置を表示")}));
+}
+
+}  // namespace
+}  // namespace app_test
