@@ -19,6 +19,11 @@ int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostre
 // why and returns false.
 bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::string>& lines, std::ostream& err);
 
+// Compiles lines with every port closed, for the commands that only read the compiled lists and
+// each player's tempo (export, render). On a compile error tells err and returns false: the
+// events made before the error are not the piece.
+bool CompileWithoutDevices(const std::vector<std::string>& lines, TMML& compiler, std::ostream& err);
+
 // Collects what a compilation reports instead of showing it.
 class RecordingPane : public TMessagePane {
 public:

@@ -71,6 +71,17 @@ bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::str
     }
 }
 
+bool CompileWithoutDevices(const std::vector<std::string>& lines, TMML& compiler, std::ostream& err)
+{
+    // A fresh compiler's ports are assigned no device, so nothing opens; the players still take
+    // every tempo the compilation sets, which is where each of them starts playing.
+    RecordingPane pane;
+    compiler.Compile(lines, pane);
+    if (pane.ErrorText.empty()) return true;
+    err << pane.ErrorText << '\n';
+    return false;
+}
+
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
     // --at adds when the player sends each event, the timeline every export follows.

@@ -26,7 +26,7 @@ std::string ParseExportArgs(const std::vector<std::string>& args, std::string& s
         }
     }
     if (source.empty()) return "ファイルを指定してください";
-    if (output.empty()) return "出力ファイルを -o で指定してください";
+    if (output.empty()) return "書き出すファイルを -o で指定してください";
     return {};
 }
 
@@ -46,16 +46,8 @@ int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostre
     std::vector<std::string> lines;
     if (!ReadPiece(source, in, lines, err)) return 2;
 
-    // No device is opened: the players only need their lists and the tempo the compilation
-    // leaves them at, which is where each of them starts.
     TMML compiler;
-    RecordingPane pane;
-    compiler.Compile(lines, pane);
-    if (!pane.ErrorText.empty()) {
-        // The events made before the error are not the piece; nothing is written.
-        err << pane.ErrorText << '\n';
-        return 1;
-    }
+    if (!CompileWithoutDevices(lines, compiler, err)) return 1;
     TSmfExport exported;
     try {
         exported = ExportSmf(*compiler.Midis);

@@ -72,15 +72,8 @@ int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostre
     std::vector<std::string> lines;
     if (!ReadPiece(command.Source, in, lines, err)) return 2;
 
-    // No port opens a device: the players only keep the events and the tempo the compilation
-    // leaves them with, which is all the rendering reads.
     TMML compiler;
-    RecordingPane pane;
-    compiler.Compile(lines, pane);
-    if (!pane.ErrorText.empty()) {
-        err << pane.ErrorText << '\n';
-        return 1;
-    }
+    if (!CompileWithoutDevices(lines, compiler, err)) return 1;
     const TMidis& midis = *compiler.Midis;
     std::optional<TAudioRenderer> renderer;
     try {
