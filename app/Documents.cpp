@@ -43,7 +43,11 @@ QString ReadDocumentFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("ファイルを読み込めません: %1").arg(path).toStdString());
-    const QByteArray bytes = file.readAll();
+    // The same bound as every other reader of documents: a file far larger than any piece is
+    // refused before it is read whole.
+    const QByteArray bytes = file.read(static_cast<qint64>(MaxDocumentBytes) + 1);
+    if (static_cast<std::size_t>(bytes.size()) > MaxDocumentBytes)
+        throw Exception(QStringLiteral("ファイルが大きすぎて読み込めません: %1").arg(path).toStdString());
     if (file.error() != QFileDevice::NoError)
         throw Exception(QStringLiteral("ファイルを読み込めません: %1").arg(path).toStdString());
     return DocumentText(bytes);

@@ -1,7 +1,6 @@
 // quaverly-cli events: the compilation of a document as one JSON object per line.
 #include <algorithm>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,7 +53,17 @@ void WriteEvent(std::ostream& out, int port, const TMidiElement& e, const double
 bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::string>& lines, std::ostream& err)
 {
     if (source == "-") {
-        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        // Read in pieces up to the bound that documents have, so endless input is refused
+        // instead of filling the memory.
+        std::string bytes;
+        char buffer[65536];
+        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+            if (bytes.size() > MaxDocumentBytes) {
+                err << "標準入力が大きすぎて読み込めません\n";
+                return false;
+            }
+        }
         if (in.bad()) {
             err << "標準入力を読み込めません\n";
             return false;

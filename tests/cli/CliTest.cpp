@@ -94,6 +94,11 @@ TEST(CliEvents, UsageAndFileErrorsExitTwo)
     const CliRun missing = Cli("events /nonexistent/piece.mml");
     EXPECT_EQ(missing.Status, 2);
     EXPECT_NE(missing.Err.find("/nonexistent/piece.mml"), std::string::npos);
+    // Endless standard input is refused at the document bound instead of filling the memory.
+    const std::string err = TempPath("endless.err");
+    const int status = std::system((std::string(QUAVERLY_CLI) + " events - </dev/zero >/dev/null 2>" + err).c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+    EXPECT_EQ(Slurp(err), "標準入力が大きすぎて読み込めません\n");
 }
 
 // The example piece uses every construct of the language; its events are checked in, so any change
