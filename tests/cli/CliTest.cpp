@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -29,7 +30,8 @@ std::string Slurp(const std::string& path)
 
 std::string TempPath(const std::string& name)
 {
-    return testing::TempDir() + "quaverly_cli_" + name;
+    // The process id keeps two runs of the suite on one machine from sharing files.
+    return testing::TempDir() + "quaverly_cli_" + std::to_string(getpid()) + "_" + name;
 }
 
 // Runs the tool with the given arguments and standard input.
