@@ -1,11 +1,27 @@
 // The stored port assignment.
 #include "PortSettings.h"
 
+#include <QFile>
 #include <QSettings>
 
 #include "Exception.h"
 
 namespace {
+
+// The settings file is the program's own file of four numbers; anything larger is not it.
+constexpr qint64 MaxSettingsBytes = 1024 * 1024;
+
+// QSettings decodes a value written as "@Variant(...)" as serialized Qt data as soon as it
+// touches the file's sections, reading or writing, and a damaged or hostile file can make that
+// decoding ask for gigabytes and end the program. The program only ever writes plain numbers, so
+// a file that holds such data (or is far too large to be its own) is never handed to QSettings.
+bool IsDamaged(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;  // a missing file is no assignment yet
+    const QByteArray bytes = file.read(MaxSettingsBytes + 1);
+    return bytes.size() > MaxSettingsBytes || bytes.contains("@Variant(");
+}
 
 QSettings OpenSettings()
 {
@@ -33,8 +49,10 @@ void TPortSettings::Write(const TPortDevices& devices)
 
 void TPortSettings::Read(QSettings& settings, TPortDevices& devices)
 {
-    settings.beginGroup(Group);
     devices = {-1, -1, -1, -1};
+    if (IsDamaged(settings.fileName()))
+        throw Exception(QStringLiteral("設定値 %1 を読み込めません: %2").arg(Group, settings.fileName()).toStdString());
+    settings.beginGroup(Group);
     QString unreadable;
     for (int port = 0; port < PortCount; ++port) {
         const QVariant value = settings.value(Key(port));
@@ -70,6 +88,17 @@ void TPortSettings::Read(QSettings& settings, TPortDevices& devices)
 
 void TPortSettings::Write(QSettings& settings, const TPortDevices& devices)
 {
+    if (IsDamaged(settings.fileName())) {
+        // Writing through QSettings would decode the damaged file first. It holds nothing but
+        // the assignment being replaced, so a fresh file takes its place.
+        const QString path = settings.fileName();
+        QFile::remove(path);
+        QSettings fresh(path, QSettings::IniFormat);
+        if (IsDamaged(path))
+            throw Exception(QStringLiteral("設定を保存できません: %1").arg(path).toStdString());
+        Write(fresh, devices);
+        return;
+    }
     settings.beginGroup(Group);
     for (int port = 0; port < PortCount; ++port) settings.setValue(Key(port), devices[static_cast<std::size_t>(port)]);
     settings.endGroup();

@@ -147,6 +147,24 @@ TEST_F(PortDialog, ADamagedValueIsReportedAndTheRestStillWorks)
     EXPECT_EQ(Dialog->CBPort4->currentIndex(), 4);
 }
 
+// Serialized Qt data in the file would make QSettings allocate gigabytes while decoding it; the
+// file is reported instead, reads as no assignment, and OK replaces it with a sound one.
+TEST_F(PortDialog, SerializedDataInTheFileIsNeverDecoded)
+{
+    Store("[PORT]\nPORT1=@Variant(\\0\\0\\0\\t4B@xy=x)\nPORT2=1\n");
+    Dialog = std::make_unique<TFormPort>();
+    try {
+        Dialog->FormCreate();
+        ADD_FAILURE() << "no error for the damaged file";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "設定値 PORT を読み込めません: " + TPortSettings::FileName().toStdString());
+    }
+    EXPECT_EQ(Dialog->PortDevices, (TPortDevices{-1, -1, -1, -1}));
+    Dialog->show();
+    Dialog->Button1->click();
+    EXPECT_EQ(Stored(), (std::vector<std::string>{"-1", "-1", "-1", "-1"}));
+}
+
 // A device number the machine does not have shows as no selection and stays assigned; Compile
 // then reports that it cannot be opened.
 TEST_F(PortDialog, AnUnknownDeviceStaysAssignedUntilOk)
