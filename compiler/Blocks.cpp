@@ -49,7 +49,7 @@ void TMML::CommandRepeat(const char*& p)
     const char* const open = p;
     p += 2;
     std::int32_t count = 2;
-    if (!TryNumber(p, count)) count = 2;
+    if (!ReadOptionalNumber(p, count)) count = 2;
     if (count < 0) Error(MMLMessage::NumberOutOfRange);
     const char* const body = p;
     const std::int32_t octave = Current().Octave;

@@ -76,7 +76,7 @@ void TMML::CommandChord(const char*& p)
         } else if (IsNoteOrRest(c)) {
             const std::int32_t key = NoteNumber(p);
             std::int32_t velocity = track.Velocity;
-            if (TryNumber(p, velocity) && (velocity < 0 || velocity > 127)) Error(MMLMessage::NumberOutOfRange);
+            if (ReadOptionalNumber(p, velocity) && (velocity < 0 || velocity > 127)) Error(MMLMessage::NumberOutOfRange);
             const std::int64_t gate = static_cast<std::int64_t>(track.Gate) * remaining / 8;
             SetClock(start, time);
             if (!held) EmitNoteOn(key, velocity);

@@ -178,6 +178,8 @@ void TMML::CountCommand(const char* before, const char* after)
     // over them can keep the compiler busy without bound.
     commandCount_ += after > before ? after - before : 1;
     if (commandCount_ > MaxCommands) Error(MMLMessage::SongTooLarge);
+    // Not an error: it passes every handler's catch and ends the compilation where it stands.
+    if (cancelRequested_.load(std::memory_order_relaxed)) throw TCompileCancelled{};
 }
 
 void TMML::AdvanceTrack(std::int64_t ticks)

@@ -32,6 +32,28 @@ void TMML::ResetDefaults()
 
 std::string TMML::LineText() const { return "( 行 : " + std::to_string(Line) + " )"; }
 
+void TMML::CompileDocument(std::string_view text, TMessagePane& memo)
+{
+    // Every line, however it was ended (CR LF, LF or a lone CR), is followed by CR LF, as the
+    // lines the editor hands over are; one pass over one buffer, so a document of many short
+    // lines costs no more than its bytes.
+    std::string joined;
+    joined.reserve(text.size() + text.size() / 16 + 2);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            joined.append(text.substr(pos));
+            joined += "\r\n";
+            break;
+        }
+        joined.append(text.substr(pos, end - pos));
+        joined += "\r\n";
+        pos = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+    }
+    CompileText(Utf8ToCp932(joined), memo);
+}
+
 void TMML::Compile(const std::vector<std::string>& lines, TMessagePane& memo)
 {
     // The language is defined over Shift-JIS bytes with CR LF after every line.
@@ -50,16 +72,9 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
 {
     MessageMemo = &memo;
     ResetDefaults();
-    // Every port is stopped and closed before its list is rebuilt, so no timer reads a list
-    // while it changes, and a changed assignment takes effect now. A device that cannot be
-    // opened raises out of the compilation: nothing is compiled, and the caller shows why.
-    for (int i = 0; i < TMidis::PortCount; ++i) {
-        TMidi& player = PortAt(i);
-        player.Stop();
-        player.Close();
-        player.Elements.Clear();
-        if (PortDevices[static_cast<std::size_t>(i)] >= 0) player.Open(PortDevices[static_cast<std::size_t>(i)]);
-    }
+    // A device that cannot be opened raises out of the compilation: nothing is compiled, and the
+    // caller shows why.
+    ReopenPorts(true);
 
     TupletNotesLeft = 0;
     TupletTicksLeft = 0;
@@ -76,7 +91,9 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
     ParallelStartSerial = 0;
     ParallelStartTime = 0.0;
     ParallelEndTime = 0.0;
+    cancelled_ = false;
     eventCount_ = 0;
+    warningCount_ = 0;
     commandCount_ = 0;
     nesting_ = 0;
     errorLocated_ = false;
@@ -94,14 +111,34 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
         CompileBlock(0, p);
         frames_.clear();
         SortAll();
+        ReportOmittedWarnings();
     } catch (const Exception& e) {
         frames_.clear();
         SortAll();
+        ReportOmittedWarnings();
         memo.ShowError(e.Message() + LineText());
     } catch (const std::bad_alloc&) {
         frames_.clear();
         SortAll();
+        ReportOmittedWarnings();
         memo.ShowError(std::string(MMLMessage::OutOfMemory) + LineText());
+    } catch (const TCompileCancelled&) {
+        frames_.clear();
+        cancelled_ = true;
+    }
+    cancelRequested_.store(false, std::memory_order_relaxed);
+}
+
+void TMML::ReopenPorts(bool clearLists)
+{
+    // Every port is stopped and closed before its list is rebuilt, so no timer reads a list
+    // while it changes, and a changed assignment takes effect now.
+    for (int i = 0; i < TMidis::PortCount; ++i) {
+        TMidi& player = PortAt(i);
+        player.Stop();
+        player.Close();
+        if (clearLists) player.Elements.Clear();
+        if (PortDevices[static_cast<std::size_t>(i)] >= 0) player.Open(PortDevices[static_cast<std::size_t>(i)]);
     }
 }
 

@@ -34,13 +34,22 @@ bool TMML::ReadRelative(const char*& p, std::int32_t current, std::int64_t& valu
 
 void TMML::Warn(const char* message)
 {
+    if (++warningCount_ > MaxWarnings) return;  // counted only: no line is looked up or written
+    if (MessageMemo == nullptr || frames_.empty()) return;  // a reader used outside a compilation
     // The line is that of the cursor, counted as for an error; the compilation goes on.
     const TSourceFrame& top = frames_.back();
     const int saved = Line;
     Line = LineAt(frames_.back(), *top.Cursor);
     const std::string text = std::string(MMLMessage::WarningPrefix) + message + LineText();
     Line = saved;
-    if (MessageMemo != nullptr) MessageMemo->Add(text);
+    MessageMemo->Add(text);
+}
+
+void TMML::ReportOmittedWarnings()
+{
+    if (warningCount_ <= MaxWarnings || MessageMemo == nullptr) return;
+    MessageMemo->Add(std::string(MMLMessage::WarningPrefix) + MMLMessage::WarningsOmitted +
+                     std::to_string(warningCount_ - MaxWarnings) + MMLMessage::WarningsOmittedEnd);
 }
 
 // t n, t+n, t-n: a tempo event on the current track's port, whose player takes the tempo at once

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -174,6 +176,10 @@ struct TSourceFrame {
     const char* Command = nullptr;
 };
 
+// Thrown when a cancel was requested: deliberately no Exception, so that no handler on the way out
+// turns it into an error message.
+struct TCompileCancelled {};
+
 class TMML {
 public:
     // Bounds that hold whatever the input: every compilation ends in bounded time and memory.
@@ -193,6 +199,10 @@ public:
     // ports pass at most 16 KiB a message and the ALSA sequencer a little less, and a longer
     // message would be dropped by the device without a word, so it is refused here instead.
     static constexpr int MaxSysExBytes = 8192;
+    // Warning lines written to the message pane by one compilation. A repeat can warn millions
+    // of times from a few bytes; past this many, the rest are only counted and one line at the
+    // end says how many were left out.
+    static constexpr int MaxWarnings = 1000;
 
     TMML();
     TMML(const TMML&) = delete;
@@ -209,9 +219,23 @@ public:
     // made before it stay, sorted. Only a device of PortDevices that cannot be opened raises, before
     // anything is compiled.
     void Compile(const std::vector<std::string>& lines, TMessagePane& memo);
+    // The same from the editor's whole text (UTF-8): every line, ended by CR LF, LF or a lone CR
+    // (or by the end of the text), is compiled as if it were one of the lines above.
+    // (Named apart from Compile so that a braced list of lines never reads as one text.)
+    void CompileDocument(std::string_view text, TMessagePane& memo);
     // The same from Shift-JIS text that already has its line ends (what Compile builds from the
     // lines); used by Compile itself and by tools that hold the bytes.
     void CompileText(std::string text, TMessagePane& memo);
+    // What a compilation does to the ports before it compiles: every player stopped and closed,
+    // its list emptied when clearLists is set, and the device of PortDevices opened. A device that
+    // cannot be opened raises; the ports before it are already reopened.
+    void ReopenPorts(bool clearLists);
+
+    // Set from another thread to end a compilation running on a worker thread as soon as it reads
+    // its next command: CompileText then returns with Cancelled() true, having shown nothing. The
+    // lists hold whatever was made so far; the caller throws them away.
+    void RequestCancel() { cancelRequested_.store(true, std::memory_order_relaxed); }
+    bool Cancelled() const { return cancelled_; }
 
     std::unique_ptr<TMMLMacros> Macros;
     std::unique_ptr<TTracks> Tracks;
@@ -244,6 +268,9 @@ public:
     // As ReadNumber, but a missing or malformed number is no error: false, with the cursor after
     // the run that was collected.
     static bool TryNumber(const char*& p, std::int32_t& value);
+    // An optional number: true with its value, false when none is written. A run that is there
+    // but no valid number (too large, malformed) is passed over like none, with a warning.
+    bool ReadOptionalNumber(const char*& p, std::int32_t& value);
     // Raises "数値が範囲外です" for a value outside its letter's range; with raise false it reads
     // the whole list anyway and returns false instead.
     bool ReadArgs(TMMLParams& params, const char* signature, const char*& p, bool raise = true);
@@ -308,6 +335,8 @@ private:
     bool ReadRelative(const char*& p, std::int32_t current, std::int64_t& value);
     // A warning line in the message pane: the compilation goes on.
     void Warn(const char* message);
+    // The closing line of the pane when warnings were left out.
+    void ReportOmittedWarnings();
 
     TBlockEnd RunBlock(int pass, const char*& p);
     // Adds the bytes one step of the command loop read (at least one) to commandCount_ and raises
@@ -331,11 +360,14 @@ private:
     std::vector<TSourceFrame> frames_;
     TMessagePane* MessageMemo = nullptr;  // the pane of the latest compilation; not owned
     int eventCount_ = 0;
+    std::int64_t warningCount_ = 0;
     std::int64_t commandCount_ = 0;
     int nesting_ = 0;
     std::vector<const char*> openRepeats_;  // where each repeat being compiled began
     std::int32_t parallelSerialEnd_ = 0;    // one past the largest serial of the open block
     bool errorLocated_ = false;
+    std::atomic<bool> cancelRequested_{false};
+    bool cancelled_ = false;
 };
 
 // The compile error texts, exactly as the user sees them.
@@ -362,6 +394,10 @@ inline constexpr const char* VelocityOutOfRange = "ベロシティが範囲を�
 inline constexpr const char* TempoOutOfRange = "テンポが範囲を超えています";
 inline constexpr const char* HoldOutOfRange = "ホールドが範囲を超えています";
 inline constexpr const char* WarningPrefix = "警告: ";
+// Between the prefix and the count, and after the count, of the line that ends a pane whose
+// warnings passed MaxWarnings.
+inline constexpr const char* WarningsOmitted = "これ以降の警告 ";
+inline constexpr const char* WarningsOmittedEnd = " 件は表示を省略しました";
 inline constexpr const char* ChordDelayTooLong = "和音のディレイが長すぎます";
 inline constexpr const char* UndefinedInChord = "和音内に未定義のコマンドがあります";
 inline constexpr const char* MacroInTuplet = "連符内でマクロは使えません";

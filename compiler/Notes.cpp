@@ -22,7 +22,7 @@ double TMML::ReadLength(const char*& p, bool zeroDefault)
         length = ReadNumber(p);
     } else {
         std::int32_t n = 0;
-        if (!TryNumber(p, n)) {
+        if (!ReadOptionalNumber(p, n)) {
             length = zeroDefault ? 0.0 : Current().DefaultLength;
         } else if (n == 0) {
             return 0.0;  // a zero length reads no dots

@@ -77,6 +77,17 @@ std::int32_t TMML::ReadNumber(const char*& p)
 
 bool TMML::TryNumber(const char*& p, std::int32_t& value) { return TryReadNumber(p, value); }
 
+bool TMML::ReadOptionalNumber(const char*& p, std::int32_t& value)
+{
+    const char* const start = p;
+    if (TryReadNumber(p, value)) return true;
+    // Something was written there but it is no number the language can hold (too many digits,
+    // "$" without hex digits, a stray minus): the default is used as for no number at all, and
+    // the user is told, since the piece then plays what they did not write.
+    if (p != start) Warn(MMLMessage::BadNumber);
+    return false;
+}
+
 // One entry per signature letter, so entry i always belongs to letter i:
 //   I  a number 0..127        J  a number 1..128
 //   L  a length, the track's default length when none is written
@@ -97,7 +108,7 @@ bool TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p, b
         case 'I':
         case 'J': {
             std::int32_t value = 0;
-            const bool read = TryReadNumber(p, value);
+            const bool read = ReadOptionalNumber(p, value);
             if (*p == ',') ++p;
             if (read) {
                 param.Given = true;
@@ -136,7 +147,7 @@ void TMML::ReadNumberList(TMMLParams& params, const char*& p)
             params.Add(param);
             continue;
         }
-        if (!TryReadNumber(p, param.Value)) return;
+        if (!ReadOptionalNumber(p, param.Value)) return;
         param.Given = true;
         params.Add(param);
         if (param.Value < 0 || param.Value > 127) Error(MMLMessage::NumberOutOfRange);

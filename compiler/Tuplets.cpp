@@ -31,6 +31,9 @@ void TMML::BeginTuplet(const char*& p)
         const char u = static_cast<char>(c & ~0x20);
         if (((u >= 'A' && u <= 'G') || u == 'R') && q[-1] != '@') ++count;
     }
+    // The body is compiled again after this look-ahead, so the look-ahead alone is what a repeat
+    // around a tuplet with a long body would otherwise do without ever reaching the bound.
+    CountCommand(p, q);
     ++q;
     TupletTicksLeft = ReadTiedLength(q, false);
     TupletNotesLeft = count;
