@@ -1,10 +1,21 @@
-// quaverly: the desktop program. Arguments are not used.
+// quaverly: the desktop program. The only argument of its own is --version; Qt takes its standard
+// ones (-platform and the like).
+#include <cstdio>
+#include <cstring>
+
 #include "Application.h"
 #include "InstanceLock.h"
 #include "Program.h"
+#include "Version.h"
 
 int main(int argc, char** argv)
 {
+    // Answered before any window system is touched, so that it works without a display and while
+    // another copy holds the lock.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("quaverly " QUAVERLY_VERSION "\n", stdout);
+        return 0;
+    }
     TApplication app(argc, argv);
     return RunQuaverly(InstanceLockPath());
 }

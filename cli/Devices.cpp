@@ -4,10 +4,22 @@
 #include "Cli.h"
 #include "Devices.h"
 
+namespace {
+
+const char* const DevicesUsage =
+    "使い方: quaverly-cli devices\n"
+    "  MIDI 出力デバイスを、play --port とポートの割り当てで使う番号を付けて一覧します\n";
+
+}  // namespace
+
 int RunDevices(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << DevicesUsage;
+        return 0;
+    }
     if (!args.empty()) {
-        err << "使い方: quaverly-cli devices\n";
+        err << DevicesUsage;
         return 2;
     }
     const TDeviceCatalog catalog(false);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "Version.h"
 
 namespace {
 void Usage(std::ostream& err)
@@ -15,7 +16,10 @@ void Usage(std::ostream& err)
            "  devices               MIDI 出力デバイスを番号付きで一覧します\n"
            "  play ファイル|- [...]  MML をコンパイルして演奏します (play --help で詳しく)\n"
            "  export ファイル|- -o 出力.mid  MML をコンパイルして MIDI ファイルに書き出します\n"
-           "  render ファイル|- [...] 内蔵シンセサイザーで WAV ファイルに書き出します (render --help で詳しく)\n";
+           "  render ファイル|- [...] 内蔵シンセサイザーで WAV ファイルに書き出します (render --help で詳しく)\n"
+           "オプション:\n"
+           "  --help                この使い方を表示します (コマンド --help でそのコマンドの使い方)\n"
+           "  --version             バージョンを表示します\n";
 }
 }  // namespace
 
@@ -35,6 +39,10 @@ int main(int argc, char** argv)
     if (command == "render") return RunRender(args, std::cin, std::cout, std::cerr);
     if (command == "-h" || command == "--help" || command == "help") {
         Usage(std::cout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "quaverly-cli " QUAVERLY_VERSION "\n";
         return 0;
     }
     std::cerr << "不明なコマンドです: " << command << '\n';
