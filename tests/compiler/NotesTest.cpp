@@ -53,14 +53,74 @@ TEST(Notes, Table)
         {"c&c", {"0 90 60 127", "480 E0 0 64", "960 80 60 127", "960 E0 0 64"}},
         {"c&>c", {"0 90 60 127", "480 E0 4 32", "960 80 60 127", "960 E0 0 64"}},
         {"c&<<c", {"0 90 60 127", "480 E0 120 127", "960 80 60 127", "960 E0 0 64"}},
-        // A slur left open at the end leaves its key held.
-        {"c&", {"0 90 60 127"}},
     };
     for (const auto& c : cases) {
         const Compiled out = CompileBytes(c.mml);
         EXPECT_EQ(out.Error, "") << c.mml;
         EXPECT_EQ(out.Events, c.events) << c.mml;
     }
+}
+
+// A slur or tie still open when the text ends (or when an error stops the compilation) is
+// released on every track that holds keys, where that track's clock stands, with the bend centre
+// the run owes; a track whose run is closed gets nothing more.
+TEST(Notes, OpenSlurIsReleasedAtTheEnd)
+{
+    const NoteCase cases[] = {
+        {"c&", {"0 90 60 127", "480 80 60 127", "480 E0 0 64"}},
+        // At the track's clock, not at the gate of the last note.
+        {"q4c4&", {"0 90 60 127", "480 80 60 127", "480 E0 0 64"}},
+        {"c&r4", {"0 90 60 127", "960 80 60 127", "960 E0 0 64"}},
+        {"c&d&", {"0 90 60 127", "480 E0 42 69", "960 80 60 127", "960 E0 0 64"}},
+        {"|:2 c& :|", {"0 90 60 127", "480 E0 0 64", "960 80 60 127", "960 E0 0 64"}},
+        {"[A] c& [@] [A]", {"0 90 60 127", "480 80 60 127", "480 E0 0 64"}},
+        // A tied chord releases every key it struck.
+        {"'ceg'&", {"0 90 60 127", "0 90 64 127", "0 90 67 127", "480 80 60 127", "480 80 64 127", "480 80 67 127"}},
+        {"c&'ceg'&", {"0 90 60 127", "960 80 60 127", "960 E0 0 64"}},
+        // Every track, each on its own channel and port at its own clock; track 3 is closed.
+        {"[1] c& [2] d2& [3] e [17] f&",
+         {"0 90 60 127", "0 91 62 127", "0 92 64 127", "480 82 64 127", "480 80 60 127", "480 E0 0 64", "960 81 62 127",
+          "960 E1 0 64", "p2 0 90 65 127", "p2 480 80 65 127", "p2 480 E0 0 64"}},
+        // A block left open: the slur ends where the track stands, after its last voice.
+        {"/: c2 / e&", {"0 90 64 127", "0 90 60 127", "480 80 64 127", "480 E0 0 64", "960 80 60 127"}},
+        // Closed runs are unchanged.
+        {"c&d r", {"0 90 60 127", "480 E0 42 69", "960 80 60 127", "960 E0 0 64"}},
+        {"'ceg'&'ceg'", {"0 90 60 127", "0 90 64 127", "0 90 67 127", "960 80 60 127", "960 80 64 127", "960 80 67 127"}},
+    };
+    for (const auto& c : cases) {
+        const Compiled out = CompileBytes(c.mml);
+        EXPECT_EQ(out.Error, "") << c.mml;
+        EXPECT_EQ(out.Events, c.events) << c.mml;
+    }
+}
+
+TEST(Notes, OpenSlurIsReleasedWhereAnErrorStops)
+{
+    const NoteCase cases[] = {
+        {"c& x", {"0 90 60 127", "480 80 60 127", "480 E0 0 64"}},
+        // The clock cannot pass its end: the run is released where the clock stood.
+        {"c& c*2147483647", {"0 90 60 127", "480 E0 0 64", "480 80 60 127", "480 E0 0 64"}},
+        // Cut off inside a macro body.
+        {"[A] d& x [@] [1] c& [A]", {"0 90 60 127", "480 E0 42 69", "960 80 60 127", "960 E0 0 64"}},
+    };
+    for (const auto& c : cases) {
+        const Compiled out = CompileBytes(c.mml);
+        EXPECT_NE(out.Error, "") << c.mml;
+        EXPECT_EQ(out.Events, c.events) << c.mml;
+    }
+}
+
+TEST(Notes, OpenSlurReleaseCarriesTheLineWhereTheCompilationStopped)
+{
+    TMML compiler;
+    const TSong open = compiler.CompileText("c&\r\nr\r\n\r\n");
+    const TMidiElements& list = open.Ports[0];
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.Items(1).Line, 4);  // the end of the text
+    const TSong failed = compiler.CompileText("[A] c& x\r\n[@]\r\n[A]\r\n");
+    ASSERT_EQ(failed.Ports[0].Count(), 3);
+    EXPECT_EQ(failed.Ports[0].Items(1).Line, 3);  // the use of the macro that failed
+    EXPECT_EQ(failed.Ports[0].Items(1).CallLine, 0);
 }
 
 TEST(Notes, Errors)
@@ -101,7 +161,7 @@ TEST(Notes, EventFieldsAndTimes)
     TMML compiler;
     const Compiled out = CompileBytes(compiler, "c8 r16 d4");
     ASSERT_EQ(out.Events.size(), 4u);
-    const TMidiElements& list = compiler.PortAt(0).Elements;
+    const TMidiElements& list = out.Song.Ports[0];
     const double times[] = {0.0, 500.0, 750.0, 1750.0};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(list.Items(i).Kind, ekShortMessage);
@@ -110,14 +170,13 @@ TEST(Notes, EventFieldsAndTimes)
         EXPECT_DOUBLE_EQ(list.Items(i).Time, times[i]);
     }
     // Time is a running floating sum, not recomputed from ticks: a third of a quarter note.
-    CompileBytes(compiler, "c12c12c12");
-    EXPECT_DOUBLE_EQ(compiler.PortAt(0).Elements.Items(1).Time, 160.0 * 60000 / 28800);
+    EXPECT_DOUBLE_EQ(compiler.CompileText("c12c12c12").Ports[0].Items(1).Time, 160.0 * 60000 / 28800);
 }
 
 TEST(Notes, SlurStateDoesNotSurviveACompilation)
 {
     TMML compiler;
-    EXPECT_EQ(CompileBytes(compiler, "c&").Events, (Events{"0 90 60 127"}));
+    EXPECT_EQ(CompileBytes(compiler, "c&").Events, (Events{"0 90 60 127", "480 80 60 127", "480 E0 0 64"}));
     // The next compilation starts unslurred and owes no bend centre.
     EXPECT_EQ(CompileBytes(compiler, "d").Events, (Events{"0 90 62 127", "480 80 62 127"}));
 }
