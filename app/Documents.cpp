@@ -40,17 +40,11 @@ QString DocumentText(const QByteArray& bytes)
 
 QString ReadDocumentFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("ファイルを読み込めません: %1").arg(path).toStdString());
-    // The same bound as every other reader of documents: a file far larger than any piece is
-    // refused before it is read whole.
-    const QByteArray bytes = file.read(static_cast<qint64>(MaxDocumentBytes) + 1);
-    if (static_cast<std::size_t>(bytes.size()) > MaxDocumentBytes)
-        throw Exception(QStringLiteral("ファイルが大きすぎて読み込めません: %1").arg(path).toStdString());
-    if (file.error() != QFileDevice::NoError)
-        throw Exception(QStringLiteral("ファイルを読み込めません: %1").arg(path).toStdString());
-    return DocumentText(bytes);
+    // The reader every document goes through: the same bounds (an RTF file may be as large as
+    // the largest text saves to), and a FIFO or a device refused before it is opened, which
+    // would otherwise hold the window until a writer came.
+    const std::string bytes = ReadDocumentBytes(QFile::encodeName(path).toStdString());
+    return DocumentText(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 // Written beside the old file and renamed over it, so that a crash or a full disk leaves the old

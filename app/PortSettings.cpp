@@ -1,8 +1,12 @@
 // The stored port assignment.
 #include "PortSettings.h"
 
+#include <QDir>
 #include <QFile>
-#include <QSettings>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cstdint>
 
 #include "Exception.h"
 
@@ -11,98 +15,277 @@ namespace {
 // The settings file is the program's own file of four numbers; anything larger is not it.
 constexpr qint64 MaxSettingsBytes = 1024 * 1024;
 
-// QSettings decodes a value written as "@Variant(...)" as serialized Qt data as soon as it
-// touches the file's sections, reading or writing, and a damaged or hostile file can make that
-// decoding ask for gigabytes and end the program. The program only ever writes plain numbers, so
-// a file that holds such data (or is far too large to be its own) is never handed to QSettings.
-bool IsDamaged(const QString& path)
+[[noreturn]] void RaiseUnreadable(const QString& what, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;  // a missing file is no assignment yet
-    const QByteArray bytes = file.read(MaxSettingsBytes + 1);
-    return bytes.size() > MaxSettingsBytes || bytes.contains("@Variant(");
+    throw Exception(QStringLiteral("設定値 %1 を読み込めません: %2").arg(what, path).toStdString());
 }
 
-QSettings OpenSettings()
+// ---- QSettings' INI format, as far as plain strings go ----
+//
+// Lines, sections and keys follow QSettings' own reading, so every file it wrote reads the same
+// here. Values are only ever taken as text: a value QSettings would turn into something else (a
+// list, or a string that starts with @ once its escapes are undone: serialized or binary data)
+// is marked unreadable and never decoded.
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The next logical line from pos: comment lines are passed over, a line ends at a line break
+// outside quotes, a backslash takes the next character (a line break too) with it. equals is the
+// first '=' outside quotes, -1 without one. False at the end of the data.
+bool NextLine(QByteArrayView data, qsizetype& pos, qsizetype& start, qsizetype& length, qsizetype& equals)
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, TPortSettings::Organization,
-                     TPortSettings::Application);
+    const qsizetype size = data.size();
+    bool inQuotes = false;
+    equals = -1;
+    start = pos;
+    while (start < size && IsSpace(data[start])) ++start;
+    qsizetype i = start;
+    while (i < size) {
+        const char c = data[i++];
+        if (c == '=') {
+            if (!inQuotes && equals == -1) equals = i - 1;
+        } else if (c == '\n' || c == '\r') {
+            if (i == start + 1) {
+                ++start;
+            } else if (!inQuotes) {
+                --i;
+                break;
+            }
+        } else if (c == '\\') {
+            if (i < size) {
+                const char next = data[i++];
+                if (i < size && ((next == '\n' && data[i] == '\r') || (next == '\r' && data[i] == '\n'))) ++i;
+            }
+        } else if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if (c == ';') {
+            if (i == start + 1) {
+                while (i < size && data[i] != '\n' && data[i] != '\r') ++i;
+                while (i < size && IsSpace(data[i])) ++i;
+                start = i;
+            } else if (!inQuotes) {
+                --i;
+                break;
+            }
+        }
+    }
+    pos = i;
+    length = i - start;
+    return length > 0;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A section name or key: %XX and %UXXXX stand for one character, a backslash for '/'.
+QString UnescapeKey(QByteArrayView key)
+{
+    QString result;
+    qsizetype i = 0;
+    while (i < key.size()) {
+        const char c = key[i];
+        if (c == '\\') {
+            result += QLatin1Char('/');
+            ++i;
+            continue;
+        }
+        if (c != '%' || i == key.size() - 1) {
+            result += QLatin1Char(c);
+            ++i;
+            continue;
+        }
+        const qsizetype digits = key[i + 1] == 'U' ? 4 : 2;
+        const qsizetype first = i + 1 + (digits == 4 ? 1 : 0);
+        int code = 0;
+        bool ok = first + digits <= key.size();
+        for (qsizetype d = 0; ok && d < digits; ++d) {
+            const int value = HexValue(key[first + d]);
+            ok = value >= 0;
+            code = code * 16 + value;
+        }
+        if (!ok) {
+            result += QLatin1Char('%');
+            ++i;
+            continue;
+        }
+        result += QChar(static_cast<char16_t>(code));
+        i = first + digits;
+    }
+    return result;
+}
+
+void ChopTrailingSpaces(QString& text, qsizetype limit)
+{
+    while (text.size() > limit && (text.back() == QLatin1Char(' ') || text.back() == QLatin1Char('\t'))) text.chop(1);
+}
+
+// A value: quotes, escapes (\n, \x41, \101, ...) and continued lines undone. A comma outside
+// quotes makes it a list, which is no plain string.
+TPortSettings::TValue UnescapeValue(QByteArrayView value)
+{
+    using TValue = TPortSettings::TValue;
+    QString text;
+    bool list = false;
+    bool inQuotes = false;
+    bool quoted = false;
+    bool chop = true;
+    qsizetype chopLimit = 0;
+    qsizetype i = 0;
+    const qsizetype size = value.size();
+    const auto skipSpaces = [&] {
+        while (i < size && (value[i] == ' ' || value[i] == '\t')) ++i;
+        chopLimit = text.size();
+    };
+    skipSpaces();
+    while (i < size) {
+        const char c = value[i];
+        if (c == '\\') {
+            if (++i >= size) {
+                chop = false;  // a backslash at the very end keeps the spaces before it
+                break;
+            }
+            const char e = value[i++];
+            static constexpr char simple[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'},  {'r', '\r'}, {'t', '\t'},
+                                                 {'v', '\v'}, {'"', '"'},  {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
+            bool done = false;
+            for (const auto& pair : simple) {
+                if (e == pair[0]) {
+                    text += QLatin1Char(pair[1]);
+                    done = true;
+                    break;
+                }
+            }
+            if (done) {
+                chopLimit = text.size();
+                continue;
+            }
+            if ((e == 'x' && i < size && HexValue(value[i]) >= 0) || (e >= '0' && e <= '7')) {
+                // As many digits as follow; the character is the low 16 bits of their value.
+                const int base = e == 'x' ? 16 : 8;
+                std::uint32_t code = e == 'x' ? 0 : static_cast<std::uint32_t>(e - '0');
+                for (; i < size; ++i) {
+                    const int digit = HexValue(value[i]);
+                    if (digit < 0 || digit >= base) break;
+                    code = code * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+                }
+                text += QChar(static_cast<char16_t>(code & 0xFFFF));
+                chopLimit = text.size();
+                continue;
+            }
+            if (e == 'x' && i >= size) {
+                chop = false;
+                break;
+            }
+            if ((e == '\n' || e == '\r') && i < size && (value[i] == '\n' || value[i] == '\r') && value[i] != e) ++i;
+            chopLimit = text.size();  // an unknown escape is dropped
+            continue;
+        }
+        if (c == '"') {
+            ++i;
+            quoted = true;
+            inQuotes = !inQuotes;
+            if (!inQuotes) skipSpaces();
+            continue;
+        }
+        if (c == ',' && !inQuotes) {
+            list = true;
+            break;
+        }
+        qsizetype j = i + 1;
+        while (j < size && value[j] != '\\' && value[j] != '"' && value[j] != ',') ++j;
+        text += QString::fromUtf8(value.sliced(i, j - i));
+        i = j;
+    }
+    if (list) return {TValue::Unreadable, {}};
+    if (!quoted && chop) ChopTrailingSpaces(text, chopLimit);
+    // QSettings writes a string that starts with @ with the @ doubled; every other @ form is data
+    // of another kind, which this program never writes and never decodes.
+    if (text.startsWith(QLatin1Char('@'))) {
+        if (!text.startsWith(QStringLiteral("@@"))) return {TValue::Unreadable, {}};
+        text.remove(0, 1);
+    }
+    return {TValue::Plain, text};
 }
 
 }  // namespace
 
 QString TPortSettings::Key(int port) { return QStringLiteral("PORT%1").arg(port + 1); }
 
-QString TPortSettings::FileName() { return OpenSettings().fileName(); }
-
-void TPortSettings::Read(TPortDevices& devices)
+QString TPortSettings::FileName()
 {
-    QSettings settings = OpenSettings();
-    Read(settings, devices);
+    // Where QSettings keeps a user's INI file for this organization and application.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + Organization +
+           QLatin1Char('/') + Application + QStringLiteral(".ini");
 }
 
-void TPortSettings::Write(const TPortDevices& devices)
+std::array<TPortSettings::TValue, PortCount> TPortSettings::ParseValues(const QByteArray& ini)
 {
-    QSettings settings = OpenSettings();
-    Write(settings, devices);
+    std::array<TValue, PortCount> values{};
+    QByteArrayView data(ini);
+    if (data.startsWith("\xef\xbb\xbf")) data = data.sliced(3);
+    bool inGroup = false;
+    qsizetype pos = 0, start = 0, length = 0, equals = 0;
+    while (NextLine(data, pos, start, length, equals)) {
+        const QByteArrayView line = data.sliced(start, length);
+        if (line.startsWith('[')) {
+            qsizetype close = line.indexOf(']');
+            if (close < 0) close = length;
+            const QByteArrayView name = line.first(close).sliced(1).trimmed();
+            // [General] holds the keys outside any group, and [%General] is the group General.
+            inGroup = name.compare("general", Qt::CaseInsensitive) != 0 &&
+                      name.compare("%general", Qt::CaseInsensitive) != 0 && UnescapeKey(name) == Group;
+            continue;
+        }
+        if (!inGroup || equals < 0) continue;
+        const QString key = UnescapeKey(line.first(equals - start).trimmed());
+        for (int port = 0; port < PortCount; ++port)
+            if (key == Key(port)) values[static_cast<std::size_t>(port)] = UnescapeValue(line.sliced(equals - start + 1));
+    }
+    return values;
 }
 
-void TPortSettings::Read(QSettings& settings, TPortDevices& devices)
+void TPortSettings::Read(TPortDevices& devices) { Read(FileName(), devices); }
+
+void TPortSettings::Write(const TPortDevices& devices) { Write(FileName(), devices); }
+
+void TPortSettings::Read(const QString& path, TPortDevices& devices)
 {
     devices = {-1, -1, -1, -1};
-    if (IsDamaged(settings.fileName()))
-        throw Exception(QStringLiteral("設定値 %1 を読み込めません: %2").arg(Group, settings.fileName()).toStdString());
-    settings.beginGroup(Group);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return;  // a missing file is no assignment yet
+    const QByteArray bytes = file.read(MaxSettingsBytes + 1);
+    if (bytes.size() > MaxSettingsBytes) RaiseUnreadable(Group, path);
+    const auto values = ParseValues(bytes);
     QString unreadable;
     for (int port = 0; port < PortCount; ++port) {
-        const QVariant value = settings.value(Key(port));
-        int& device = devices[static_cast<std::size_t>(port)];
-        if (!value.isValid()) continue;
-        switch (value.typeId()) {
-        case QMetaType::QString: {
+        const TValue& value = values[static_cast<std::size_t>(port)];
+        if (value.Kind == TValue::Plain) {
             bool ok = false;
-            const int number = value.toString().trimmed().toInt(&ok, 10);
-            if (ok) device = number;
-            break;
-        }
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::UInt:
-        case QMetaType::ULongLong: {
-            bool ok = false;
-            const int number = value.toInt(&ok);
-            if (ok) device = number;
-            break;
-        }
-        default:
-            // A list or binary data: the other values are still read, so one damaged value does
-            // not cost the user the whole assignment.
-            if (unreadable.isEmpty()) unreadable = Key(port);
-            break;
+            const int number = value.Text.trimmed().toInt(&ok, 10);
+            if (ok) devices[static_cast<std::size_t>(port)] = number;
+        } else if (value.Kind == TValue::Unreadable && unreadable.isEmpty()) {
+            // The other values are still read, so one damaged value does not cost the user the
+            // whole assignment.
+            unreadable = Key(port);
         }
     }
-    settings.endGroup();
-    if (!unreadable.isEmpty())
-        throw Exception(QStringLiteral("設定値 %1 を読み込めません: %2").arg(unreadable, settings.fileName()).toStdString());
+    if (!unreadable.isEmpty()) RaiseUnreadable(unreadable, path);
 }
 
-void TPortSettings::Write(QSettings& settings, const TPortDevices& devices)
+void TPortSettings::Write(const QString& path, const TPortDevices& devices)
 {
-    if (IsDamaged(settings.fileName())) {
-        // Writing through QSettings would decode the damaged file first. It holds nothing but
-        // the assignment being replaced, so a fresh file takes its place.
-        const QString path = settings.fileName();
-        QFile::remove(path);
-        QSettings fresh(path, QSettings::IniFormat);
-        if (IsDamaged(path))
-            throw Exception(QStringLiteral("設定を保存できません: %1").arg(path).toStdString());
-        Write(fresh, devices);
-        return;
-    }
-    settings.beginGroup(Group);
-    for (int port = 0; port < PortCount; ++port) settings.setValue(Key(port), devices[static_cast<std::size_t>(port)]);
-    settings.endGroup();
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw Exception(QStringLiteral("設定を保存できません: %1").arg(settings.fileName()).toStdString());
+    // The whole file is the assignment: it is written anew, also over a damaged one, through a
+    // temporary file that takes the name only once complete.
+    QByteArray text = '[' + Group.toLatin1() + "]\n";
+    for (int port = 0; port < PortCount; ++port)
+        text += Key(port).toLatin1() + '=' + QByteArray::number(devices[static_cast<std::size_t>(port)]) + '\n';
+    QDir().mkpath(QFileInfo(path).path());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        throw Exception(QStringLiteral("設定を保存できません: %1").arg(path).toStdString());
 }

@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <memory>
 
 #include "Application.h"
@@ -14,10 +15,19 @@ int RunQuaverly(const std::string& lockPath, TMidiOutService* service)
 {
     // Held while the program runs. A lock that cannot be made at all only costs the guard.
     TInstanceLock lock;
-    if (lock.Acquire(lockPath.c_str()) == TInstanceLock::HeldElsewhere) {
+    const TInstanceLock::TResult locked = lock.Acquire(lockPath.c_str());
+    if (locked == TInstanceLock::HeldElsewhere) {
         UserDialogs().Message(nullptr, QMessageBox::Critical, QStringLiteral("Error"),
                               QStringLiteral("Quaverlyは既に実行されています"), QMessageBox::Ok);
         return 0;
+    }
+    if (locked == TInstanceLock::UnsafeFolder) {
+        // A lock there could be anyone's; the user is told why the guard is missing.
+        const QString folder = QFileInfo(QString::fromStdString(lockPath)).path();
+        UserDialogs().Message(nullptr, QMessageBox::Warning, QStringLiteral("Quaverly"),
+                              QStringLiteral("二重起動を確かめるフォルダーが自分だけのものではないため、確かめずに起動します: %1")
+                                  .arg(folder),
+                              QMessageBox::Ok);
     }
 
     std::unique_ptr<TDeviceCatalog> catalog;

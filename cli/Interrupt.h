@@ -15,7 +15,8 @@ public:
 private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldHup_ {};
 };
 
-// True once SIGINT or SIGTERM came in since the latest guard was made.
+// True once SIGINT, SIGTERM or SIGHUP (the terminal closed) came in since the latest guard was made.
 bool Interrupted();

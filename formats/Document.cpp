@@ -1,7 +1,10 @@
 #include "Document.h"
 
-#include <cstdio>
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "Encoding.h"
 #include "Exception.h"
@@ -41,32 +44,69 @@ std::string DecodeDocument(std::string_view bytes)
         text = Cp932ToUtf8(bytes);
     }
     // Every line, the last one included, ends with LF: that is the form the editor and the
-    // compiler take, whatever line ends the file was saved with.
-    std::string result;
-    result.reserve(text.size() + 1);
-    for (const std::string& line : SplitLines(text)) {
-        result += line;
-        result += '\n';
+    // compiler take, whatever line ends the file was saved with. Rewritten in place, in one pass,
+    // so a document of many short lines costs no more than its bytes.
+    std::size_t kept = text.find('\r');
+    if (kept == std::string::npos) kept = text.size();
+    for (std::size_t pos = kept; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c == '\r') {
+            if (pos + 1 < text.size() && text[pos + 1] == '\n') ++pos;
+            text[kept++] = '\n';
+        } else {
+            text[kept++] = c;
+        }
     }
-    return result;
+    text.resize(kept);
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    return text;
 }
 
-std::vector<std::string> ReadDocumentLines(const std::string& path)
+std::size_t MaxRtfDocumentBytes()
+{
+    return MaxDocumentBytes * RtfMaxBytesPerTextByte + WriteRtf("").size();
+}
+
+bool DocumentTooLarge(std::string_view bytesSoFar)
+{
+    if (bytesSoFar.size() <= MaxDocumentBytes) return false;
+    return bytesSoFar.size() > MaxRtfDocumentBytes() || !LooksLikeRtf(bytesSoFar);
+}
+
+std::string ReadDocumentBytes(const std::string& path)
 {
     const std::string message = "ファイルを読み込めません: " + path;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) throw Exception(message);
+    const std::string notRegular = "通常のファイルではないので読み込めません: " + path;
+    // Asked before opening: opening a FIFO waits for a writer, and a device may never end.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) throw Exception(message);
+    if (S_ISDIR(info.st_mode)) throw Exception(message);
+    if (!S_ISREG(info.st_mode)) throw Exception(notRegular);
+    // Opened without blocking and asked again, in case the name was given to something else
+    // in between.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw Exception(message);
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } const closer{fd};
+    if (fstat(fd, &info) != 0) throw Exception(message);
+    if (S_ISDIR(info.st_mode)) throw Exception(message);
+    if (!S_ISREG(info.st_mode)) throw Exception(notRegular);
     std::string bytes;
     char buffer[65536];
     for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        bytes.append(buffer, got);
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw Exception(message);
+        if (got == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
         // Refused as soon as it is known to be too large, so a huge file is never read whole.
-        if (bytes.size() > MaxDocumentBytes) throw Exception("ファイルが大きすぎて読み込めません: " + path);
-        if (got < sizeof buffer) break;
+        if (DocumentTooLarge(bytes)) throw Exception("ファイルが大きすぎて読み込めません: " + path);
     }
-    // A directory opens on some systems but fails on the first read; that, like any read error,
-    // is an unreadable file rather than an empty document.
-    if (std::ferror(file.get())) throw Exception(message);
-    return SplitLines(DecodeDocument(bytes));
+    return bytes;
 }
+
+std::string ReadDocumentText(const std::string& path) { return DecodeDocument(ReadDocumentBytes(path)); }
+
+std::vector<std::string> ReadDocumentLines(const std::string& path) { return SplitLines(ReadDocumentText(path)); }

@@ -19,6 +19,22 @@ std::string DecodeDocument(std::string_view bytes);
 // kilobytes; anything far beyond that is not a document, and reading it whole could exhaust memory.
 inline constexpr std::size_t MaxDocumentBytes = 64 * 1024 * 1024;
 
-// Reads a file and returns its lines (UTF-8). Raises Exception with a Japanese message naming the
-// file when it cannot be read or is larger than MaxDocumentBytes.
+// The largest RTF document read: what WriteRtf makes of the largest text, so that every text the
+// program reads, and so may save, opens again.
+std::size_t MaxRtfDocumentBytes();
+
+// Whether a document whose first bytes (everything read so far) are these is over its bound:
+// MaxRtfDocumentBytes for RTF, MaxDocumentBytes for anything else. Readers that read in pieces ask
+// after each piece, so a huge file is refused without being read whole.
+bool DocumentTooLarge(std::string_view bytesSoFar);
+
+// Reads a document file's bytes. Raises Exception with a Japanese message naming the file when it
+// cannot be read, is not a regular file (a FIFO or a device would block or never end; it is
+// refused before it is opened), or is over its bound.
+std::string ReadDocumentBytes(const std::string& path);
+
+// ReadDocumentBytes, decoded: the text as DecodeDocument gives it (UTF-8, every line ended by LF).
+std::string ReadDocumentText(const std::string& path);
+
+// ReadDocumentText split into lines.
 std::vector<std::string> ReadDocumentLines(const std::string& path);

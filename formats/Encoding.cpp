@@ -2,10 +2,18 @@
 
 #include <iconv.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,41 +55,191 @@ iconv_t Descriptor(const char* to, const char* from)
     return cache.Get(to, from);
 }
 
+// Appends what the converter still holds back and returns it to its initial state.
+void Flush(iconv_t cd, std::string& out)
+{
+    char buffer[64];
+    char* dst = buffer;
+    std::size_t dstLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+}
+
 // Converts in with one bulk iconv call per stretch of convertible input. Where iconv stops at a
 // sequence it cannot take (EILSEQ, or EINVAL for one cut off at the end), onError appends what
 // stands for it and returns how many input bytes that covers (at least one); iconv then resumes.
+// Output goes through a fixed buffer, so each stop costs only the bytes around it: sizing the
+// output for all the input left at every stop made a text of many bad bytes quadratic.
 template <class OnError>
-void Convert(iconv_t cd, std::string_view in, std::string& out, std::size_t roomPerByte,
-             OnError onError)
+void Convert(iconv_t cd, std::string_view in, std::string& out, OnError onError)
 {
     if (in.empty()) return;
     // iconv's prototype takes a non-const input pointer but never writes through it.
     char* src = const_cast<char*>(in.data());
     std::size_t srcLeft = in.size();
-    std::size_t used = out.size();
-    out.resize(used + srcLeft * roomPerByte + 16);
+    char buffer[16384];
     while (srcLeft > 0) {
-        char* dst = out.data() + used;
-        std::size_t dstLeft = out.size() - used;
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
         const std::size_t result = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-        used = static_cast<std::size_t>(dst - out.data());
+        const int error = errno;
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
         if (result != static_cast<std::size_t>(-1)) break;
-        if (errno == E2BIG) {
-            out.resize(out.size() + srcLeft * roomPerByte + 16);
-            continue;
-        }
+        if (error == E2BIG && dst != buffer) continue;
+        // A converter that holds a character back to combine it with what follows (CP1255,
+        // CP1258) gives it up before the stop, where it stands in the text.
+        Flush(cd, out);
         // EILSEQ, EINVAL, or anything unforeseen: hand the stuck bytes to the caller, so the
         // loop always moves on.
-        out.resize(used);
         std::size_t skip = onError(std::string_view(src, srcLeft), out);
-        if (skip == 0 || skip > srcLeft) skip = 1;
+        // Some converters (glibc's CP949 on a bad pair) move past the bytes they refuse before
+        // reporting them, so the refusal can come with no input left.
+        if (skip == 0 || skip > srcLeft) skip = srcLeft > 0 ? 1 : 0;
         src += skip;
         srcLeft -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        used = out.size();
-        out.resize(used + srcLeft * roomPerByte + 16);
     }
-    out.resize(used);
+    Flush(cd, out);
+}
+
+// How a code page of at most two bytes a character decodes, found once by asking iconv about
+// every byte and every byte pair: for each place in the input, what iconv makes of the bytes
+// there (one or two of them) or that it cannot take them. Decoding is then a table walk with the
+// same results as the iconv loop, without a call into the C library per undecodable byte.
+class DecodeTable {
+public:
+    struct Step {
+        std::uint8_t consumed = 0; // 0: iconv cannot take the bytes here
+        std::uint8_t length = 0;   // of utf8
+        char utf8[6] = {};
+    };
+
+    // nullptr when iconv lacks the code page, or when the page does not decode byte by byte
+    // (a character longer than two bytes, or a converter that holds characters back to
+    // combine them with the next one, as CP1255 and CP1258 do).
+    static std::unique_ptr<DecodeTable> Build(const char* name)
+    {
+        const iconv_t cd = iconv_open("UTF-8", name);
+        if (cd == IconvCache::Invalid()) return nullptr;
+        auto table = std::make_unique<DecodeTable>();
+        bool usable = true;
+        for (int b0 = 0; b0 < 256 && usable; ++b0) {
+            const char one[1] = {static_cast<char>(b0)};
+            int error = 0;
+            const Step single = Try(cd, std::string_view(one, 1), error, usable);
+            if (single.consumed == 1 || error == EILSEQ) {
+                table->first_[b0] = single;
+                continue;
+            }
+            if (error != EINVAL) {
+                usable = false;
+                break;
+            }
+            // A lead byte: what follows decides.
+            table->row_[b0] = static_cast<std::int16_t>(table->rows_.size());
+            auto& row = table->rows_.emplace_back();
+            for (int b1 = 0; b1 < 256 && usable; ++b1) {
+                const char two[2] = {static_cast<char>(b0), static_cast<char>(b1)};
+                row[static_cast<std::size_t>(b1)] = Try(cd, std::string_view(two, 2), error, usable);
+                const Step& step = row[static_cast<std::size_t>(b1)];
+                if (step.consumed != 2 && !(step.consumed == 0 && error == EILSEQ)) usable = false;
+            }
+        }
+        iconv_close(cd);
+        if (!usable) return nullptr;
+        table->Finish();
+        return table;
+    }
+
+    void Decode(std::string_view bytes, std::string& out) const
+    {
+        // Written through a pointer into room for the most any byte can make, as a table walk
+        // that appends piece by piece spends most of its time checking the string's capacity.
+        const std::size_t size = bytes.size();
+        const std::size_t start = out.size();
+        out.resize(start + size * maxPerByte_ + sizeof(Step::utf8));
+        char* dst = out.data() + start;
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+        std::size_t pos = 0;
+        while (pos < size) {
+            const unsigned char b0 = in[pos];
+            // A lead byte at the very end is a character cut off: its first_ entry says so.
+            const Step& step = row_[b0] >= 0 && pos + 1 < size ? rows_[static_cast<std::size_t>(row_[b0])][in[pos + 1]]
+                                                              : first_[b0];
+            std::memcpy(dst, step.utf8, sizeof step.utf8);
+            dst += step.length;
+            pos += step.consumed;
+        }
+        out.resize(static_cast<std::size_t>(dst - out.data()));
+    }
+
+    DecodeTable() { row_.fill(-1); }
+
+private:
+    // Turns every place iconv refused into U+FFFD for that one byte, so the walk has no case of
+    // its own for it, and finds the most UTF-8 one input byte makes.
+    void Finish()
+    {
+        Step replacement;
+        replacement.consumed = 1;
+        replacement.length = 3;
+        std::memcpy(replacement.utf8, "\xEF\xBF\xBD", 3);
+        auto finish = [&](Step& step) {
+            if (step.consumed == 0) step = replacement;
+            maxPerByte_ = std::max<std::size_t>(maxPerByte_, (step.length + step.consumed - 1) / step.consumed);
+        };
+        for (Step& step : first_) finish(step);
+        for (auto& row : rows_)
+            for (Step& step : row) finish(step);
+    }
+
+    // What iconv makes of in from its initial state: the bytes it took for its first character
+    // and their UTF-8, or consumed 0 with the error. Clears usable when the answer is not one
+    // the table can hold.
+    static Step Try(iconv_t cd, std::string_view in, int& error, bool& usable)
+    {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        char out[32];
+        char* dst = out;
+        std::size_t dstLeft = sizeof out;
+        const std::size_t result = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        error = result == static_cast<std::size_t>(-1) ? errno : 0;
+        Step step;
+        step.consumed = static_cast<std::uint8_t>(in.size() - srcLeft);
+        const auto produced = static_cast<std::size_t>(dst - out);
+        // A converter that still holds something back is one whose output depends on what
+        // follows; its characters cannot be looked up one by one.
+        char* flushed = dst;
+        std::size_t flushLeft = dstLeft;
+        iconv(cd, nullptr, nullptr, &flushed, &flushLeft);
+        if (flushed != dst || produced > sizeof step.utf8 ||
+            (step.consumed == 0 && produced != 0) || (step.consumed != 0 && error != 0)) {
+            usable = false;
+            return step;
+        }
+        std::memcpy(step.utf8, out, produced);
+        step.length = static_cast<std::uint8_t>(produced);
+        return step;
+    }
+
+    std::array<Step, 256> first_{};
+    std::array<std::int16_t, 256> row_{};
+    std::vector<std::array<Step, 256>> rows_;
+    std::size_t maxPerByte_ = 1;
+};
+
+// The table of a code page's iconv name, built at its first use and kept for the process; nullptr
+// when the page must go through iconv itself.
+const DecodeTable* TableFor(const char* name)
+{
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<DecodeTable>> tables;
+    const std::lock_guard<std::mutex> lock(mutex);
+    auto it = tables.find(name);
+    if (it == tables.end()) it = tables.emplace(name, DecodeTable::Build(name)).first;
+    return it->second.get();
 }
 
 void AppendReplacement(std::string& out) { AppendUtf8(out, kReplacement); }
@@ -136,15 +294,64 @@ const char* IconvName(int codePage)
     }
 }
 
-std::string DecodeWith(iconv_t cd, std::string_view bytes)
+// Decodes bytes from the code page iconv knows as name into out; false when iconv does not know
+// it. Undecodable bytes become U+FFFD, one per byte.
+bool DecodeWith(const char* name, std::string_view bytes, std::string& out)
 {
-    std::string out;
-    Convert(cd, bytes, out, 3, [](std::string_view, std::string& o) {
+    out.reserve(out.size() + bytes.size() + bytes.size() / 2);
+    if (const DecodeTable* table = TableFor(name)) {
+        table->Decode(bytes, out);
+        return true;
+    }
+    const iconv_t cd = Descriptor("UTF-8", name);
+    if (cd == IconvCache::Invalid()) return false;
+    Convert(cd, bytes, out, [](std::string_view, std::string& o) {
         AppendReplacement(o);
         return std::size_t{1};
     });
-    return out;
+    return true;
 }
+
+// The CP932 form of each code point, found through iconv at its first use and kept for the
+// process: 0 not asked yet, NoForm when CP932 has none, else Known | length << 24 | the bytes.
+// Text that repeats characters (any real text, and any hostile one) then costs one call into the
+// C library per distinct character instead of one per character without a form.
+class EncodeMemo {
+public:
+    static constexpr std::uint32_t NoForm = 1;
+    static constexpr std::uint32_t Known = 0x80000000u;
+
+    // Appends the CP932 form of cp (whose UTF-8 is utf8), or '?' when it has none.
+    static void Append(iconv_t cd, char32_t cp, std::string_view utf8, std::string& out)
+    {
+        static std::unique_ptr<std::atomic<std::uint32_t>[]> memo(new std::atomic<std::uint32_t>[0x110000]{});
+        std::atomic<std::uint32_t>& slot = memo[cp];
+        std::uint32_t entry = slot.load(std::memory_order_relaxed);
+        if (entry == 0) {
+            std::string bytes;
+            bool ok = true;
+            Convert(cd, utf8, bytes, [&ok](std::string_view rest, std::string&) {
+                ok = false;
+                return rest.size();
+            });
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (ok && bytes.size() > 3) {
+                out += bytes; // longer than an entry holds; no code page does this
+                return;
+            }
+            entry = !ok ? NoForm : Known | static_cast<std::uint32_t>(bytes.size()) << 24;
+            for (std::size_t i = 0; ok && i < bytes.size(); ++i)
+                entry |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * (2 - i));
+            slot.store(entry, std::memory_order_relaxed);
+        }
+        if (entry == NoForm) {
+            out += '?';
+            return;
+        }
+        const std::uint32_t length = (entry >> 24) & 0x7Fu;
+        for (std::uint32_t i = 0; i < length; ++i) out += static_cast<char>((entry >> (8 * (2 - i))) & 0xFFu);
+    }
+};
 
 } // namespace
 
@@ -227,58 +434,41 @@ std::string Utf8ToCp932(std::string_view utf8)
     out.reserve(utf8.size());
     const iconv_t cd = Descriptor("CP932", "UTF-8");
     // Invalid bytes are found here rather than left to iconv, so that what counts as invalid is
-    // exactly what IsValidUtf8 says, whatever the C library's decoder would let through. Each
-    // stretch of valid text then goes to iconv in one call.
+    // exactly what IsValidUtf8 says, whatever the C library's decoder would let through.
     std::size_t pos = 0;
-    while (pos < utf8.size()) {
-        std::size_t end = pos;
-        while (end < utf8.size()) {
-            if (static_cast<unsigned char>(utf8[end]) < 0x80) {
-                ++end;
+    const std::size_t size = utf8.size();
+    while (pos < size) {
+        const auto b = static_cast<unsigned char>(utf8[pos]);
+        char32_t cp = b;
+        std::size_t len = 1;
+        if (b >= 0x80) {
+            len = DecodeUtf8Char(utf8.substr(pos), cp);
+            if (len == 0) {
+                out += '?';
+                ++pos;
                 continue;
             }
-            char32_t cp = 0;
-            const std::size_t len = DecodeUtf8Char(utf8.substr(end), cp);
-            if (len == 0) break;
-            end += len;
         }
-        const std::string_view valid = utf8.substr(pos, end - pos);
         if (cd == IconvCache::Invalid()) {
             // No CP932 converter at all: keep ASCII, and stand '?' in for each other character.
-            for (std::size_t i = 0; i < valid.size();) {
-                char32_t cp = 0;
-                const std::size_t len = DecodeUtf8Char(valid.substr(i), cp);
-                out += cp < 0x80 ? static_cast<char>(cp) : '?';
-                i += len;
-            }
+            out += cp < 0x80 ? static_cast<char>(cp) : '?';
         } else {
-            Convert(cd, valid, out, 1, [](std::string_view rest, std::string& o) {
-                o += '?';
-                char32_t cp = 0;
-                return DecodeUtf8Char(rest, cp); // the whole character that has no CP932 form
-            });
+            EncodeMemo::Append(cd, cp, utf8.substr(pos, len), out);
         }
-        pos = end;
-        if (pos < utf8.size()) {
-            out += '?';
-            ++pos;
-        }
+        pos += len;
     }
     return out;
 }
 
 std::string Cp932ToUtf8(std::string_view cp932)
 {
-    const iconv_t cd = Descriptor("UTF-8", "CP932");
-    if (cd == IconvCache::Invalid()) {
-        std::string out;
-        for (char c : cp932) {
-            if (static_cast<unsigned char>(c) < 0x80) out += c;
-            else AppendReplacement(out);
-        }
-        return out;
+    std::string out;
+    if (DecodeWith("CP932", cp932, out)) return out;
+    for (char c : cp932) {
+        if (static_cast<unsigned char>(c) < 0x80) out += c;
+        else AppendReplacement(out);
     }
-    return DecodeWith(cd, cp932);
+    return out;
 }
 
 std::string CodePageToUtf8(int codePage, std::string_view bytes)
@@ -286,8 +476,8 @@ std::string CodePageToUtf8(int codePage, std::string_view bytes)
     if (codePage == 65001) return RepairUtf8(bytes);
     if (codePage == 932) return Cp932ToUtf8(bytes);
     const char* name = IconvName(codePage);
-    iconv_t cd = name ? Descriptor("UTF-8", name) : IconvCache::Invalid();
-    if (cd == IconvCache::Invalid()) cd = Descriptor("UTF-8", "CP1252");
-    if (cd == IconvCache::Invalid()) return RepairUtf8(bytes);
-    return DecodeWith(cd, bytes);
+    std::string out;
+    if (name != nullptr && DecodeWith(name, bytes, out)) return out;
+    if (DecodeWith("CP1252", bytes, out)) return out;
+    return RepairUtf8(bytes);
 }

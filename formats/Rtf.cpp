@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Chars.h"
 #include "Encoding.h"
 
 namespace {
@@ -22,17 +23,6 @@ constexpr std::size_t kMaxWordLength = 32;
 constexpr std::int64_t kParamLimit = 10'000'000'000;
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The code page of a font's \fcharset, or 0 when the font follows the document's \ansicpg
 // (ANSI, DEFAULT and SYMBOL, and anything unknown).

@@ -2,6 +2,7 @@
 // rich-edit control. Only the text matters: formatting is read past and never written.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,3 +25,7 @@ std::string ReadRtf(std::string_view rtf);
 // fallback, each line end (CR LF, LF or CR) as \par, and the closing paragraph mark that a
 // rich-edit control always writes. ReadRtf gives back utf8Text exactly when its line ends are LF.
 std::string WriteRtf(std::string_view utf8Text);
+
+// The most RTF bytes WriteRtf writes for one byte of text, beyond the frame it writes for an empty
+// one: a DEL becomes "\u127?", a line end "\par" and a line break, an invalid byte "\u-3?".
+inline constexpr std::size_t RtfMaxBytesPerTextByte = 6;

@@ -44,7 +44,9 @@ std::array<std::uint8_t, WavHeaderSize> WavHeader(int channels, int sampleRate, 
 TWavWriter::TWavWriter(const std::string& path, int channels, int sampleRate)
     : file_(path), channels_(channels), sampleRate_(sampleRate)
 {
-    const auto header = WavHeader(channels_, sampleRate_, 0);
+    // A pipe or a FIFO cannot be reached back into: its header says the largest size, as
+    // streaming writers do, and readers take the samples up to the end of the stream.
+    const auto header = WavHeader(channels_, sampleRate_, file_.Seekable() ? 0 : static_cast<std::uint32_t>(WavMaxDataBytes));
     file_.Write(header.data(), header.size());
 }
 
@@ -65,7 +67,9 @@ void TWavWriter::Write(const std::int16_t* samples, std::size_t count)
 
 void TWavWriter::Commit()
 {
-    const auto header = WavHeader(channels_, sampleRate_, static_cast<std::uint32_t>(dataBytes_));
-    file_.WriteAt(0, header.data(), header.size());
+    if (file_.Seekable()) {
+        const auto header = WavHeader(channels_, sampleRate_, static_cast<std::uint32_t>(dataBytes_));
+        file_.WriteAt(0, header.data(), header.size());
+    }
     file_.Commit();
 }

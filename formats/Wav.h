@@ -20,7 +20,8 @@ std::array<std::uint8_t, WavHeaderSize> WavHeader(int channels, int sampleRate, 
 
 // Writes path through a TAtomicFileWriter: a header with the sizes left at zero first, then the
 // interleaved samples; Commit writes the real sizes into the header and renames the file into
-// place. Without a Commit nothing is left at path. Failures raise Exception.
+// place. Without a Commit nothing is left at path. A target that cannot seek (a pipe, a FIFO) gets
+// the largest sizes in its header instead. Failures raise Exception.
 class TWavWriter {
 public:
     TWavWriter(const std::string& path, int channels, int sampleRate);

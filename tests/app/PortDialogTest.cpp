@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "AppFixture.h"
@@ -147,15 +148,49 @@ TEST_F(PortDialog, ADamagedValueIsReportedAndTheRestStillWorks)
     EXPECT_EQ(Dialog->CBPort4->currentIndex(), 4);
 }
 
-// Serialized Qt data in the file would make QSettings allocate gigabytes while decoding it; the
-// file is reported instead, reads as no assignment, and OK replaces it with a sound one.
+// Serialized Qt data would make QSettings allocate gigabytes or recurse until the stack overflows
+// while decoding it, at every start. No @ form is ever decoded, also when escapes spell the @: the
+// value is reported and reads as no device, the others still count, and OK writes a sound file.
 TEST_F(PortDialog, SerializedDataInTheFileIsNeverDecoded)
 {
-    Store("[PORT]\nPORT1=@Variant(\\0\\0\\0\\t4B@xy=x)\nPORT2=1\n");
+    // 25,000 lists, each the only element of the one around it: 475 KB that overflowed the stack.
+    std::string nested;
+    for (int i = 0; i < 25000; ++i) nested += R"(\0\0\0\t\0\0\0\0\x1)";
+    const std::pair<const char*, std::string> values[] = {
+        {"variant", R"(@Variant(\0\0\0\t4B@xy=x))"},
+        {"escaped variant", R"(\x40Variant(\0\0\0\t4B@xy=x))"},
+        {"nested lists", "@DateTime(" + nested + ")"},
+        {"escaped nested lists", R"(\100DateTime()" + nested + ")"},
+        {"quoted", R"x("@Variant(\0\0\0\x2\0\0\0\x5)")x"},
+        {"binary", "@ByteArray(1)"},
+        {"invalid", "@Invalid()"},
+        {"list", "1, 2"},
+    };
+    for (const auto& [name, value] : values) {
+        SCOPED_TRACE(name);
+        Store("[PORT]\nPORT1=" + value + "\nPORT2=1\n");
+        Dialog = std::make_unique<TFormPort>();
+        try {
+            Dialog->FormCreate();
+            ADD_FAILURE() << "no error for the damaged value";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), "設定値 PORT1 を読み込めません: " + TPortSettings::FileName().toStdString());
+        }
+        EXPECT_EQ(Dialog->PortDevices, (TPortDevices{-1, 1, -1, -1}));
+        Dialog->show();
+        Dialog->Button1->click();
+        EXPECT_EQ(Stored(), (std::vector<std::string>{"-1", "1", "-1", "-1"}));
+    }
+}
+
+// A file larger than the program ever writes is reported whole and replaced by the next OK.
+TEST_F(PortDialog, AnOversizedFileReadsAsNoAssignment)
+{
+    Store("[PORT]\nPORT1=2\n;" + std::string(1024 * 1024, 'x') + "\n");
     Dialog = std::make_unique<TFormPort>();
     try {
         Dialog->FormCreate();
-        ADD_FAILURE() << "no error for the damaged file";
+        ADD_FAILURE() << "no error for the oversized file";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "設定値 PORT を読み込めません: " + TPortSettings::FileName().toStdString());
     }
@@ -163,6 +198,70 @@ TEST_F(PortDialog, SerializedDataInTheFileIsNeverDecoded)
     Dialog->show();
     Dialog->Button1->click();
     EXPECT_EQ(Stored(), (std::vector<std::string>{"-1", "-1", "-1", "-1"}));
+}
+
+// The file is read without QSettings, so every plain value QSettings writes (numbers, and text
+// with its quoting and escapes) must read back as the same text, and files written by hand in
+// its format as QSettings reads them.
+TEST(PortSettingsFile, ReadsPlainValuesAsQSettingsDoes)
+{
+    // QSettings keeps the files it has read and reads one again only when its size or time stamp
+    // changed: every case gets a file of its own.
+    QTemporaryDir folder;
+    int files = 0;
+    QString path;
+    const auto nextPath = [&] { path = folder.filePath(QString::number(++files) + QStringLiteral(".ini")); };
+
+    const QVariant written[] = {
+        3, -1, 2147483647, QStringLiteral(" 2 "), QStringLiteral("@name"), QStringLiteral("@@"),
+        QStringLiteral("a, b"), QStringLiteral("a;b=c"), QStringLiteral("tab\there\nline \"quoted\" back\\slash"),
+        QStringLiteral("内蔵シンセサイザー A"), QStringLiteral("JACK: qv:input"), QString(QChar(0x7F)) + QStringLiteral("0x"),
+        QString(),
+    };
+    for (const QVariant& value : written) {
+        SCOPED_TRACE(value.toString().toStdString());
+        nextPath();
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            settings.setValue(TPortSettings::Group + QStringLiteral("/PORT1"), value);
+        }
+        const auto parsed = TPortSettings::ParseValues(QByteArray::fromStdString(ReadFile(path)));
+        EXPECT_EQ(parsed[0].Kind, TPortSettings::TValue::Plain) << ReadFile(path);
+        EXPECT_EQ(parsed[0].Text, value.toString()) << ReadFile(path);
+    }
+
+    // Written by hand; none holds an @, so QSettings may read them too.
+    const std::string texts[] = {
+        "[PORT]\r\nPORT1 = 7 \r\n",
+        "\xef\xbb\xbf[PORT]\nPORT1=7\n",
+        "; comment\n[PORT]\n; PORT1=5\nPORT1=4 ; a comment after the value\n",
+        "[PORT]\nPORT1=1\n[OTHER]\nPORT1=2\n[PORT]\nPORT1=3\n",
+        "[PORT]\nPORT1=\"6\nstill the value\"\n",
+        "[PORT]\nPORT1=\\x31\\62\n",
+        "[PORT]\nPORT1=1 \\\n2\n",
+        "[ PORT ]\nPORT%31=8\n",
+        "[port]\nPORT1=9\n[PORT]\nport1=9\n",
+        "[General]\nPORT1=2\n[%General]\nPORT1=3\n",
+        "[PORT\nPORT1=4\n",
+        "[PORT]\nPORT1=\"a\" \"b\" c \n",
+        "[PORT]\nPORT1 \"=\" 5\n",
+        "[PORT]\nPORT1=\\\n",
+        "[PORT]\nPORT1=  x  \\t  \n",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        nextPath();
+        WriteFile(path, text);
+        const TPortSettings::TValue value = TPortSettings::ParseValues(QByteArray::fromStdString(text))[0];
+        QSettings settings(path, QSettings::IniFormat);
+        const QVariant expected = settings.value(TPortSettings::Group + QStringLiteral("/PORT1"));
+        if (!expected.isValid()) {
+            EXPECT_EQ(value.Kind, TPortSettings::TValue::Missing);
+        } else {
+            EXPECT_EQ(value.Kind, TPortSettings::TValue::Plain);
+            EXPECT_EQ(value.Text, expected.toString());
+        }
+    }
 }
 
 // A device number the machine does not have shows as no selection and stays assigned; Compile

@@ -1,6 +1,10 @@
 // Start-up: the single-instance lock against the real program, and a whole run from start to
 // close inside this process.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -9,7 +13,9 @@
 #include <QProcess>
 #include <QTest>
 #include <QTextStream>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 
 #include "AppFixture.h"
 #include "InstanceLock.h"
@@ -110,6 +116,81 @@ TEST_F(StartUp, RunsFromStartToClose)
     EXPECT_EQ(ProgramWindows(), 0);
     TInstanceLock after;
     EXPECT_EQ(after.Acquire(lockPath.c_str()), TInstanceLock::Acquired) << "the lock goes with the run";
+}
+
+// Without a usable runtime folder the lock goes into a folder of this user's own in the temporary
+// directory. A folder there that is not this user's alone is refused: someone else could hold a
+// lock in it and make the program say it runs already.
+TEST_F(StartUp, TheFallbackLockIsInAFolderOnlyThisUserOwns)
+{
+    QTemporaryDir scratch;
+    const QByteArray oldTmp = qgetenv("TMPDIR"), oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(scratch.path()));
+    // A runtime folder that is a file, and the same for the one Qt falls back to.
+    WriteFile(scratch.filePath(QStringLiteral("runtime")), "not a folder");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(scratch.filePath(QStringLiteral("runtime"))));
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    WriteFile(scratch.filePath(QStringLiteral("runtime-") + QString::fromLocal8Bit(user->pw_name)), "");
+    const std::string path = InstanceLockPath();
+    const QString folder = scratch.filePath(QStringLiteral("quaverly-%1").arg(getuid()));
+    EXPECT_EQ(path, (folder + QStringLiteral("/TestMutex")).toStdString());
+    struct stat info {};
+    ASSERT_EQ(lstat(QFile::encodeName(folder).constData(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    {
+        TInstanceLock lock;
+        EXPECT_EQ(lock.Acquire(path.c_str()), TInstanceLock::Acquired);
+    }
+
+    // Folders that are not this user's alone, each with a lock held in it as another user would.
+    const QString elsewhere = scratch.filePath(QStringLiteral("elsewhere"));
+    QDir().mkpath(elsewhere);
+    struct Case {
+        const char* Name;
+        std::function<void(const QByteArray&)> Make;
+    };
+    const Case cases[] = {
+        {"writable by everyone", [](const QByteArray& f) { mkdir(f.constData(), 0700), chmod(f.constData(), 0777); }},
+        {"writable by the group", [](const QByteArray& f) { mkdir(f.constData(), 0700), chmod(f.constData(), 0770); }},
+        {"a symbolic link", [&](const QByteArray& f) { (void)symlink(QFile::encodeName(elsewhere).constData(), f.constData()); }},
+        {"another user's", [](const QByteArray& f) { mkdir(f.constData(), 0700), (void)chown(f.constData(), 65534, 65534); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (std::string(c.Name) == "another user's" && getuid() != 0) continue;  // only root can give a folder away
+        const QByteArray unsafe = QFile::encodeName(folder);
+        QDir(folder).removeRecursively();
+        QFile::remove(folder);
+        c.Make(unsafe);
+        const std::string lockPath = (folder + QStringLiteral("/TestMutex")).toStdString();
+        const int held = open(lockPath.c_str(), O_RDWR | O_CREAT, 0666);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        EXPECT_EQ(InstanceLockPath(), lockPath);
+        TInstanceLock lock;
+        EXPECT_EQ(lock.Acquire(lockPath.c_str()), TInstanceLock::UnsafeFolder);
+        close(held);
+    }
+
+    // The program says why it runs without the guard, and runs.
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* form = dynamic_cast<TFormMain*>(widget)) {
+                ran = true;
+                form->close();
+            }
+    });
+    EXPECT_EQ(RunQuaverly((folder + QStringLiteral("/TestMutex")).toStdString(), &Recording), 0);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(Script.TakeBoxes(),
+              (Boxes{Box("Quaverly", "二重起動を確かめるフォルダーが自分だけのものではないため、確かめずに起動します: " + folder)}));
+    QDir(folder).removeRecursively();
+    QFile::remove(folder);
+    qputenv("TMPDIR", oldTmp);
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
 }
 
 }  // namespace

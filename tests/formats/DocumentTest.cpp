@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "Document.h"
 #include "Exception.h"
+#include "Rtf.h"
 
 namespace {
 
@@ -68,6 +71,8 @@ TEST(Document, DecodesPlainText)
         {"\x82\xA0\xFF", "あ�\n"},
         {"  \n{\\rtf1 x\\par y}", "x\ny\n"},                  // RTF after leading blanks
         {"x{\\rtf1 y}", "x{\\rtf1 y}\n"},                     // RTF only at the start
+        {"\r\r\n\n\r", "\n\n\n\n"},                          // every kind of line end, empty lines
+        {"\n\xFF\r", "\n�\n"},
     };
     for (const auto& [bytes, text] : cases) EXPECT_EQ(DecodeDocument(bytes), text) << bytes;
 }
@@ -109,6 +114,61 @@ TEST(Document, ReadDocumentLinesRefusesAFileLargerThanTheBound)
     try {
         ReadDocumentLines(path);
         ADD_FAILURE() << "no exception for a file over the bound";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "ファイルが大きすぎて読み込めません: " + path);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+
+// Reading stops at anything that is not a regular file, before opening it: a FIFO would wait for a
+// writer and a device may never end. A folder keeps its old message.
+TEST(Document, ReadDocumentTextRefusesWhatIsNotARegularFile)
+{
+    char pattern[] = "/tmp/quaverly-formats-special-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, fifo = dir + "/song.QVR";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {fifo, "通常のファイルではないので読み込めません: " + fifo},
+        {"/dev/zero", "通常のファイルではないので読み込めません: /dev/zero"},
+        {dir, "ファイルを読み込めません: " + dir},
+    };
+    for (const auto& [path, message] : cases) {
+        try {
+            ReadDocumentText(path);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// Everything the program saves opens again: the largest text a plain document may hold, made of the
+// character RTF writes longest, goes through WriteRtf and reads back whole; one byte more of RTF is
+// refused, and plain text keeps its own bound.
+TEST(Document, TheLargestTextSavedAsRtfOpensAgain)
+{
+    char pattern[] = "/tmp/quaverly-formats-rtf-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, path = dir + "/large.QVR";
+    std::string text(MaxDocumentBytes, '\x7F');
+    {
+        const std::string rtf = WriteRtf(text);
+        EXPECT_EQ(rtf.size(), MaxRtfDocumentBytes());
+        std::ofstream(path, std::ios::binary) << rtf;
+    }
+    std::string read = ReadDocumentText(path);
+    EXPECT_EQ(read.size(), text.size() + 1);
+    EXPECT_TRUE(read.compare(0, text.size(), text) == 0 && read.back() == '\n');
+    read = std::string();
+    text = std::string();
+
+    std::ofstream(path, std::ios::binary | std::ios::app) << ' ';
+    try {
+        ReadDocumentText(path);
+        ADD_FAILURE() << "no exception for RTF over its bound";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "ファイルが大きすぎて読み込めません: " + path);
     }

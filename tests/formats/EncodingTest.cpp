@@ -127,6 +127,37 @@ TEST(Encoding, LongTextsConvertTheSameAsShortOnes)
     EXPECT_EQ(Cp932ToUtf8(halfWidth), halfWidthUtf8);
 }
 
+// Texts that are nothing but substitutions, each a stop of the converter: every undecodable byte
+// and every character without a Shift-JIS form stands for itself, however many there are.
+TEST(Encoding, TextsOfNothingButSubstitutions)
+{
+    const std::size_t n = 100000;
+    auto repeat = [n](std::string_view unit) {
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i) s += unit;
+        return s;
+    };
+    struct Case {
+        const char* what;
+        std::string in;
+        std::string out;
+        bool toCp932;
+    };
+    const Case cases[] = {
+        {"bytes CP932 never holds", std::string(n, '\xFF'), repeat("�"), false},
+        {"lead bytes without trails", repeat("\x82 "), repeat("� "), false},
+        {"a lead byte ending the text", std::string(n, '\xFF') + "\x82", repeat("�") + "�", false},
+        {"emoji", repeat("🎵"), std::string(n, '?'), true},
+        {"emoji in a comment", "// " + repeat("🎵") + "\n", "// " + std::string(n, '?') + "\n", true},
+        {"bytes that are not UTF-8", std::string(n, '\xFF'), std::string(n, '?'), true},
+        {"characters without a form between ones with", repeat("€あ"), repeat("?\x82\xA0"), true},
+    };
+    for (const Case& c : cases) {
+        const std::string got = c.toCp932 ? Utf8ToCp932(c.in) : Cp932ToUtf8(c.in);
+        EXPECT_TRUE(got == c.out) << c.what << ": " << got.substr(0, 40);
+    }
+}
+
 TEST(Encoding, CodePageToUtf8)
 {
     struct Case {
@@ -141,6 +172,13 @@ TEST(Encoding, CodePageToUtf8)
         {65001, "\xE3\x81\x82\xE3", "あ�"},
         {12345, "\xE9", "é"}, // an unknown page is read as 1252
         {-1, "\xE9", "é"},
+        {1251, "\x98\xCF", "�П"},            // the one byte CP1251 leaves undefined
+        {936, "\xC4\xE3\xFF", "你�"},
+        {949, "\xA2\xE8", "�"},                // glibc moves past this pair before refusing it
+        // A page whose converter holds a character back to combine it with the next: nothing is
+        // lost before a stop or at the end.
+        {1258, "a\xCC\xFF", "\u00E0\u00FF"},
+        {1258, "a\x81" "e", "a�e"},
     };
     for (const auto& c : cases) EXPECT_EQ(CodePageToUtf8(c.codePage, c.bytes), c.utf8) << c.codePage;
 }

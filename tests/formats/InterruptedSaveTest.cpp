@@ -52,8 +52,11 @@ TEST(InterruptedSave, KillingTheWriterLeavesTheOldFileIntact)
     // The half-written copy is what the kill left behind, under a name of its own.
     EXPECT_EQ(OtherFiles(dir, "song.mid"), std::vector<long>{64 * 1024});
 
-    SaveFileAtomically(path, after);  // the leftover is in nobody's way
+    // The next save into the folder knows the leftover for one of its own that no one writes any
+    // more, and removes it.
+    SaveFileAtomically(path, after);
     EXPECT_EQ(Slurp(path).size(), after.size());
+    EXPECT_EQ(OtherFiles(dir, "song.mid"), std::vector<long>{});
     std::filesystem::remove_all(dir);
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -256,6 +258,26 @@ TEST(RtfWriter, ReadingBackGivesTheSameText)
         EXPECT_EQ(decoded, expected) << rtf;
     }
     EXPECT_EQ(ReadRtf(WriteRtf("a\r\nb\rc")), "a\nb\nc");
+}
+
+// The bound on RTF documents rests on this: no byte of text takes more than RtfMaxBytesPerTextByte
+// bytes of RTF, whatever the character (every code point, every invalid byte, every line end).
+TEST(RtfWriter, NoTextByteTakesMoreThanTheBound)
+{
+    const std::size_t frame = WriteRtf("").size();
+    std::size_t worst = 0;
+    auto check = [&](std::string_view text) {
+        const std::size_t rtf = WriteRtf(text).size() - frame;
+        worst = std::max(worst, (rtf + text.size() - 1) / text.size());
+        EXPECT_LE(rtf, RtfMaxBytesPerTextByte * text.size()) << text;
+    };
+    for (char32_t cp = 0; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 0x101)) {
+        std::string text;
+        AppendUtf8(text, cp);
+        check(text);
+    }
+    for (const std::string_view text : {"\r\n", "\r", "\n", "\t", "\x80", "\xFF", "\xE3\x81"}) check(text);
+    EXPECT_EQ(worst, RtfMaxBytesPerTextByte);  // a tighter bound would be the one to keep
 }
 
 TEST(Rtf, LooksLikeRtf)

@@ -1,8 +1,8 @@
 // The stored port assignment over any file contents: reading gives four numbers, or the numbers
-// it could read and an error naming the damaged value, never anything else.
+// it could read and an error naming the damaged value, never anything else; and the next OK,
+// which writes over whatever was there, leaves a file that reads back exactly as written.
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <string>
@@ -14,37 +14,40 @@
 
 namespace {
 
-// QSettings keeps every file it has read and reads it again only when its size or time stamp
-// changed, which two inputs written within one clock tick may not show. A fresh name for every
-// store keeps each input's reading its own.
-QString FreshPath()
+QString ScratchPath()
 {
     static QTemporaryDir directory(QDir::tempPath() + QStringLiteral("/quaverly-fuzz-settings-XXXXXX"));
-    static unsigned long long count = 0;
-    return directory.filePath(QString::number(++count) + QStringLiteral(".ini"));
+    return directory.filePath(QStringLiteral("QVRLY.ini"));
 }
 
 }  // namespace
 
 void FuzzSettings(std::string_view bytes)
 {
-    const QString path = FreshPath();
+    const QString path = ScratchPath();
     {
         QFile file(path);
-        FuzzCheck(file.open(QIODevice::WriteOnly) &&
+        FuzzCheck(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                       file.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()),
                   "cannot write the scratch settings file", bytes);
     }
     TPortDevices devices{};
-    {
-        QSettings settings(path, QSettings::IniFormat);
-        try {
-            TPortSettings::Read(settings, devices);
-        } catch (const Exception& e) {
-            const std::string& message = e.Message();
-            FuzzCheck(IsValidUtf8(message) && message.rfind("設定値 PORT", 0) == 0,
-                      "a damaged value is reported with another text", bytes);
-        }
+    try {
+        TPortSettings::Read(path, devices);
+    } catch (const Exception& e) {
+        const std::string& message = e.Message();
+        FuzzCheck(IsValidUtf8(message) && message.rfind("設定値 PORT", 0) == 0,
+                  "a damaged value is reported with another text", bytes);
     }
+
+    // What was read, stored again, reads back unchanged and without a report.
+    const TPortDevices stored = devices;
+    try {
+        TPortSettings::Write(path, stored);
+        TPortSettings::Read(path, devices);
+    } catch (const Exception&) {
+        FuzzFailure("the file written over the input cannot be read back", bytes);
+    }
+    FuzzCheck(devices == stored, "the file written over the input reads back other values", bytes);
     QFile::remove(path);
 }

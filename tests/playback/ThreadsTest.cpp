@@ -3,6 +3,7 @@
 // rest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "MMLtoMID.h"
+#include "playback/Players.h"
 #include "PlaybackFixture.h"
 
 namespace {
@@ -125,6 +127,63 @@ TEST(ThreadPlayer, StopLandingDuringATickLeavesTheTimerOff)
     }
 }
 
+// A burst of events due at one instant is sent by one run of the timer. A Stop from another
+// thread must cut it short, not wait for all of it: the device holds the run at its thousandth
+// message until the Stop has begun (or, should the stop never show, for ten seconds, after which
+// the run sends the rest and the count below shows it).
+TEST(ThreadPlayer, StopCutsABurstShortAndResumeSendsTheRest)
+{
+    constexpr int burst = 200'000;
+    constexpr int held = 1000;
+    struct Gate {
+        std::atomic<int> sent{0};
+        std::atomic<bool> reached{false};
+        std::atomic<bool>* stopped = nullptr;
+    } gate;
+    struct Device : TMidiOutDevice {
+        explicit Device(Gate& g) : gate(g) {}
+        void ShortMessage(std::uint8_t status, std::uint8_t, std::uint8_t data2) override
+        {
+            if ((status & 0xF0) != 0xB0 || data2 != 1) return;  // the burst only, not All Sound Off
+            if (++gate.sent != held) return;
+            gate.reached = true;
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!*gate.stopped && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+        }
+        void LongMessage(std::span<const std::uint8_t>) override {}
+        void Reset() override {}
+        Gate& gate;
+    };
+    struct Service : TMidiOutService {
+        explicit Service(Gate& g) : gate(g) {}
+        int DeviceCount() override { return 1; }
+        std::string DeviceName(int) override { return "burst"; }
+        std::unique_ptr<TMidiOutDevice> Open(int) override { return std::make_unique<Device>(gate); }
+        Gate& gate;
+    } service{gate};
+
+    TMidi player{&service};
+    player.Open(0);
+    gate.stopped = &player.Stopped;
+    for (int i = 0; i < burst; ++i) AddShort(player.Elements, 0, 0xB0, 7, 1);
+    AddShort(player.Elements, 480, 0x90, 60, 100);
+    player.Start();
+    while (!gate.reached) std::this_thread::yield();
+    player.Stop();
+    const int sent = gate.sent;
+    EXPECT_GE(sent, held);
+    EXPECT_LT(sent, burst / 10) << "Stop waited for the whole burst";
+    EXPECT_EQ(player.Index, sent);
+    EXPECT_FALSE(player.Finished);
+    EXPECT_FALSE(player.Timer.Enabled());
+
+    // Nothing of the burst is lost or sent twice: Resume goes on with the next event.
+    player.Resume();
+    while (!player.Finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    player.Stop();
+    EXPECT_EQ(gate.sent, burst);
+}
+
 TEST(ThreadPlayer, SongPlaysToItsEndWhileAnotherThreadWatchesAndStops)
 {
     TRecordingMidiOut out;
@@ -153,21 +212,28 @@ TEST(ThreadPlayer, SongPlaysToItsEndWhileAnotherThreadWatchesAndStops)
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).SpeedFactor = 2.0;
-    while (!ended) {
-        ProcessNotices();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     refresh.join();
-    ProcessNotices();
 
     for (int port = 0; port < TMidis::PortCount; ++port) {
         TMidi& player = midis.Items(port);
         EXPECT_TRUE(player.Finished);
-        EXPECT_EQ(player.PendingHeaderCount(), 0);
-        // Every event went out once, in list order, before the port silenced itself.
+        // Closing after the played system-exclusive message resets the device last; nothing of
+        // the message is left to arrive after it.
+        player.Close();
+        // Every event went out once, in list order (the message whole), before the port silenced
+        // itself.
         std::vector<std::string> sent;
-        for (const auto& m : out.Messages())
-            if (m.Device == port && !(m.Bytes.size() == 3 && m.Bytes[1] == 120)) sent.push_back(HexBytes(m.Bytes));
+        std::vector<TRecordingMidiOut::TMessage::TKind> kinds;
+        for (const auto& m : out.Messages()) {
+            if (m.Device != port) continue;
+            kinds.push_back(m.Kind);
+            if (m.Kind != TRecordingMidiOut::TMessage::Reset && !(m.Bytes.size() == 3 && m.Bytes[1] == 120))
+                sent.push_back(HexBytes(m.Bytes));
+        }
+        ASSERT_FALSE(kinds.empty());
+        EXPECT_EQ(kinds.back(), TRecordingMidiOut::TMessage::Reset) << "port " << port;
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), TRecordingMidiOut::TMessage::Reset), 1) << "port " << port;
         std::vector<std::string> expected;
         for (int i = 0; i < player.Elements.Count(); ++i) {
             const TMidiElement& e = player.Elements.Items(i);

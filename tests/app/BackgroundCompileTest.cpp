@@ -1,0 +1,95 @@
+// Compiling on a worker thread: the window answers while a slow text compiles, Escape, 停止 and
+// closing the window end the compile, and a cancelled compile leaves the song, the pane and the
+// text as they were.
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "AppFixture.h"
+
+namespace app_test {
+namespace {
+
+// A few bytes whose compile runs for seconds before the size bound ends it.
+const QString SlowText = QStringLiteral("|:255|:255|:255|:255 c:|:|:|:|");
+const QString Cancelled = QStringLiteral("コンパイルを中止しました");
+
+class BackgroundCompile : public TWindowTest {
+protected:
+    // Compiles SlowText; once the compile has run for a while, checks what the window shows and
+    // then ends the compile with cancel().
+    void CompileSlowTextAndCancel(const std::function<void()>& cancel)
+    {
+        Form->MMLText->setPlainText(SlowText);
+        bool checked = false;
+        QTimer::singleShot(800, Form.get(), [&] {
+            checked = true;
+            EXPECT_TRUE(Form->Compiling());
+            EXPECT_EQ(Status(2), QStringLiteral("コンパイル中…"));
+            // Nothing that would start another compile or play the old song can be used meanwhile.
+            for (const char* name : {"BtnCompile", "BtnPlay", "BtnPlayFromCursor", "BtnOpen", "BtnNew"})
+                EXPECT_FALSE(Form->findChild<QAction*>(QString::fromLatin1(name))->isEnabled()) << name;
+            EXPECT_FALSE(Form->MenuExportMidi->isEnabled());
+            EXPECT_FALSE(Form->MenuExportWav->isEnabled());
+            cancel();
+        });
+        Form->BtnCompileClick();
+        EXPECT_TRUE(checked) << "the window answered while the text compiled";
+        EXPECT_FALSE(Form->Compiling());
+        EXPECT_EQ(Status(2), QString());
+    }
+
+    int EventsOfPort1() const { return Form->Players->Items(0).Elements.Count(); }
+};
+
+TEST_F(BackgroundCompile, EveryWayOfCancellingKeepsThePreviousSong)
+{
+    const std::pair<const char*, std::function<void(TFormMain&)>> ways[] = {
+        {"Escape", [](TFormMain& form) { QTest::keyClick(&form, Qt::Key_Escape); }},
+        {"停止", [](TFormMain& form) { form.BtnStop->trigger(); }},
+    };
+    for (const auto& [name, cancel] : ways) {
+        QApplication::setActiveWindow(Form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+        CompileText(QStringLiteral("t150 cde"));
+        ASSERT_EQ(EventsOfPort1(), 7);
+        const QString pane = Form->Memo1->toPlainText();
+
+        CompileSlowTextAndCancel([&] { cancel(*Form); });
+        EXPECT_EQ(EventsOfPort1(), 7) << name;
+        EXPECT_EQ(Form->Players->Items(0).Tempo.load(), 150) << name;
+        EXPECT_EQ(EditorText(), SlowText) << name;
+        EXPECT_EQ(Form->Memo1->toPlainText(), pane.isEmpty() ? Cancelled : pane + QLatin1Char('\n') + Cancelled) << name;
+        EXPECT_TRUE(Script.TakeBoxes().empty()) << name;
+        // The old song belongs to other text: it is not offered for playing.
+        EXPECT_FALSE(Form->BtnPlay->isEnabled()) << name;
+        EXPECT_TRUE(Form->BtnCompile->isEnabled()) << name;
+    }
+}
+
+TEST_F(BackgroundCompile, ClosingTheWindowEndsTheCompileAndThenCloses)
+{
+    Form->MMLText->document()->setModified(false);
+    CompileSlowTextAndCancel([&] { Form->close(); });
+    EXPECT_TRUE(Form->isVisible()) << "closing waits for the compile to end";
+    QTest::qWait(50);
+    EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(BackgroundCompile, ACompileThatEndsReplacesTheSongAndShowsItsError)
+{
+    CompileText(QStringLiteral("cde"));
+    CompileText(QStringLiteral("t200 c\nx"));
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
+    EXPECT_EQ(EventsOfPort1(), 3);
+    EXPECT_EQ(Form->Players->Items(0).Tempo.load(), 200);
+    EXPECT_EQ(Form->Memo1->toPlainText(), QStringLiteral("未定義のコマンド( 行 : 2 )"));
+    EXPECT_TRUE(Form->BtnPlay->isEnabled());
+}
+
+}  // namespace
+}  // namespace app_test
