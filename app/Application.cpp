@@ -1,30 +1,35 @@
 #include "Application.h"
 
 #include <QLibraryInfo>
-#include <QMetaObject>
+#include <QStandardPaths>
+#include <QStringList>
 #include <QTranslator>
 #include <new>
 
 #include "Dialogs.h"
 #include "Exception.h"
 #include "MMLtoMID.h"
-#include "MidiOut.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     // Qt's own texts (file dialogs, the standard buttons) in Japanese like the rest of the program,
-    // whatever the user's locale.
+    // whatever the user's locale. They are looked for where the Qt in use keeps them, then next to
+    // the program (a build folder, or a copy that carries its own), then in the data folder of the
+    // prefix the program is installed in and in the system's data folders: the Qt the program
+    // runs on need not be the one whose translations are installed.
+    QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                        applicationDirPath() + QStringLiteral("/translations"),
+                        applicationDirPath() + QStringLiteral("/../share/qt6/translations")};
+    folders += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("qt6/translations"),
+                                         QStandardPaths::LocateDirectory);
     auto* translator = new QTranslator(this);
-    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        installTranslator(translator);
-    // Devices finish with system-exclusive buffers on threads of their own; their notices are run
-    // here, on the GUI thread, as the players expect.
-    SetGuiPoster([this](std::function<void()> work) {
-        QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
-    });
+    for (const QString& folder : folders) {
+        if (translator->load(QStringLiteral("qtbase_ja"), folder)) {
+            installTranslator(translator);
+            break;
+        }
+    }
 }
-
-TApplication::~TApplication() { SetGuiPoster(nullptr); }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {

@@ -13,9 +13,8 @@
 
 class TApplication : public QApplication {
 public:
-    // Installs the poster that brings the players' device notices onto this event loop.
+    // Loads Qt's Japanese texts.
     TApplication(int& argc, char** argv);
-    ~TApplication() override;
 
     bool notify(QObject* receiver, QEvent* event) override;
 };

@@ -3,13 +3,9 @@
 // changed, and place every event where the players would send it.
 #include <QAction>
 #include <QApplication>
-#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
-#include <QTimer>
 #include <atomic>
-#include <exception>
-#include <thread>
 
 #include "Application.h"
 #include "Dialogs.h"
@@ -18,6 +14,7 @@
 #include "Render.h"
 #include "SaveFile.h"
 #include "Smf.h"
+#include "Worker.h"
 
 namespace {
 const QString MidiFilter = QStringLiteral("MIDIファイル (*.mid)");
@@ -28,7 +25,7 @@ const QString NothingToExport = QStringLiteral("書き出すイベントがあ�
 bool TFormMain::PieceToExport()
 {
     if (!EnsureCompiled()) return false;
-    if (Midis().IsEmpty()) {
+    if (song_.IsEmpty()) {
         UserDialogs().Message(this, QMessageBox::Information, ProductName, NothingToExport, QMessageBox::Ok);
         return false;
     }
@@ -40,7 +37,7 @@ void TFormMain::ExportMidiClick()
     if (!PieceToExport()) return;
     const QString path = ChooseExportFile(MidiFilter, QStringLiteral("mid"));
     if (path.isEmpty()) return;
-    const TSmfExport file = ExportSmf(Midis());
+    const TSmfExport file = ExportSmf(song_);
     SaveFileAtomically(path.toStdString(), file.Bytes);
     if (file.FixedTempo) Memo1->appendPlainText(QString::fromStdString(file.Note));
     Memo1->appendPlainText(QStringLiteral("MIDIファイルに書き出しました: %1").arg(path));
@@ -51,10 +48,8 @@ void TFormMain::ExportWavClick()
     if (!PieceToExport()) return;
     const QString path = ChooseExportFile(WavFilter, QStringLiteral("wav"));
     if (path.isEmpty()) return;
-    const TMidis& midis = Midis();
     // The renderer takes its own copy of the piece, so a compile while it runs changes nothing.
-    const TAudioRenderer renderer(
-        RenderInputOf({&midis.Items(0), &midis.Items(1), &midis.Items(2), &midis.Items(3)}), TRenderOptions{});
+    const TAudioRenderer renderer(song_, TRenderOptions{});
 
     QProgressDialog progress(QStringLiteral("WAVファイルに書き出しています..."), QStringLiteral("キャンセル"), 0, 1000, this);
     progress.setObjectName(QStringLiteral("ExportProgress"));
@@ -69,35 +64,21 @@ void TFormMain::ExportWavClick()
     // answers; the two sides share only these atomics.
     std::atomic<int> permille{0};
     std::atomic<bool> cancel{false};
-    std::atomic<bool> done{false};
     TRenderResult result;
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
+    RunWhileResponsive(
+        [&] {
             result = renderer.Write(path.toStdString(), [&](double fraction) {
                 permille = static_cast<int>(fraction * 1000.0);
                 return !cancel.load();
             });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        done = true;
-    });
-
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(50);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (progress.wasCanceled()) cancel = true;
-        progress.setValue(permille.load());
-        if (done) loop.quit();
-    });
-    poll.start();
-    loop.exec();
-    worker.join();
+        },
+        [&] {
+            if (progress.wasCanceled()) cancel = true;
+            progress.setValue(permille.load());
+        },
+        50);
     progress.close();
 
-    if (failure) std::rethrow_exception(failure);
     if (result.Status == TRenderStatus::Cancelled) {
         Memo1->appendPlainText(QStringLiteral("WAVファイルの書き出しを中止しました"));
         return;

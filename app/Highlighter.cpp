@@ -4,17 +4,24 @@
 #include <QTextCharFormat>
 #include <array>
 
+#include "Chars.h"
+
 namespace {
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsHexDigit(char16_t c) { return IsDigit(c) || (Upper(c) >= u'A' && Upper(c) <= u'F'); }
-bool IsAsciiLetter(char16_t c) { return Upper(c) >= u'A' && Upper(c) <= u'Z'; }
 // What may follow a note or a command as its length or arguments: digits, "$" with hexadecimal
 // digits, signs, dots, ties, "*" and the commas between arguments.
 bool IsNumberChar(char16_t c)
 {
-    return IsDigit(c) || c == u'$' || c == u'-' || c == u'+' || c == u'.' || c == u'^' || c == u'*' || c == u',';
+    return IsAsciiDigit(c) || c == u'$' || c == u'-' || c == u'+' || c == u'.' || c == u'^' || c == u'*' || c == u',';
+}
+
+// The command that begins with c followed by next. Only ASCII begins commands; any other
+// character looks up as one that begins none.
+const TCommandRow& CommandAt(char16_t c, char16_t next)
+{
+    const auto byte = [](char16_t x) { return x < 0x80 ? static_cast<char>(x) : '\x7f'; };
+    const char lead[] = {byte(c), byte(next), '\0'};
+    return ::CommandAt(lead);
 }
 
 }  // namespace
@@ -41,46 +48,35 @@ std::vector<TMMLSpan> MMLSpans(QStringView line)
     while (i < n) {
         const char16_t c = at(i);
         const char16_t next = at(i + 1);
-        const char16_t u = Upper(c);
+        const TCommandRow& command = CommandAt(c, next);
         int end = i + 1;
-        if (c == u'/' && next == u'/') {
-            add(i, n, TMMLToken::Comment);
-            break;
-        }
-        if ((c == u'|' || c == u'/') && next == u':') {  // |: and /: open a repeat or a parallel block
-            end = i + 2;
-            add(i, end, TMMLToken::Structure);
-        } else if (c == u':' && (next == u'|' || next == u'/')) {
-            end = i + 2;
-            add(i, end, TMMLToken::Structure);
-        } else if (c == u'|' || c == u'/') {  // a volta, the next voice
-            add(i, end, TMMLToken::Structure);
-        } else if (c == u'[') {
-            end = through(i + 1, u']');
-            add(i, end, IsDigit(next) || next == u'$' ? TMMLToken::Track : TMMLToken::Macro);
-        } else if (c == u'\'') {
-            end = through(i + 1, u'\'');
-            add(i, end, TMMLToken::Chord);
-        } else if (c == u'{' || c == u'}') {
-            add(i, end, TMMLToken::Tuplet);
-        } else if (c == u'#') {
-            while (IsAsciiLetter(at(end)) || IsDigit(at(end))) ++end;
-            if (at(end) == u'(') ++end;
-            add(i, end, TMMLToken::Function);
-        } else if (c == u')') {
-            add(i, end, TMMLToken::Function);
-        } else if ((u >= u'A' && u <= u'G') || u == u'R' || c == u'&') {
-            // A note's accidentals belong to the note; a rest has none.
-            if (u != u'R' && c != u'&')
+        if (command.Token != TMMLToken::Plain) {
+            end = i + static_cast<int>(command.Lead.size());
+            TMMLToken token = command.Token;
+            switch (command.Command) {
+            case TCommand::Comment:  // to the end of the line, whatever it holds
+                end = n;
+                break;
+            case TCommand::Note:  // a note's accidentals belong to the note; a rest has none
                 while (at(end) == u'+' || at(end) == u'-') ++end;
+                break;
+            case TCommand::Function:  // the name and its "("
+                while (IsAsciiLetter(at(end)) || IsAsciiDigit(at(end))) ++end;
+                if (at(end) == u'(') ++end;
+                break;
+            case TCommand::Bracket:
+                if (IsAsciiDigit(next) || next == u'$') token = TMMLToken::Track;
+                end = through(end, static_cast<char16_t>(command.Close));
+                break;
+            default:
+                if (command.Close != '\0') end = through(end, static_cast<char16_t>(command.Close));
+                break;
+            }
+            add(i, end, token);
+        } else if (c == u')') {  // the end of a function's arguments
+            add(i, end, TMMLToken::Function);
+        } else if (c == u'&') {  // a slur or tie onward, part of the note before
             add(i, end, TMMLToken::Note);
-        } else if (u == u'O' || u == u'L' || u == u'Q' || u == u'K' || c == u'<' || c == u'>') {
-            add(i, end, TMMLToken::Setting);
-        } else if (c == u'@') {
-            if (Upper(next) == u'E' || Upper(next) == u'X') ++end;
-            add(i, end, TMMLToken::Control);
-        } else if (u == u'T' || u == u'H' || u == u'M' || u == u'P' || u == u'U' || u == u'V') {
-            add(i, end, TMMLToken::Control);
         } else if (IsNumberChar(c)) {
             end = i;
             while (end < n && IsNumberChar(at(end))) {
@@ -115,6 +111,8 @@ QColor MMLTokenColor(TMMLToken token, bool dark)
         {"#1d6b7a", "#5fd0c0"},  // Macro
         {"#6b4a10", "#e0d890"},  // Function
     }};
+    // A pair for every class but Plain, which is never in a span: it keeps the editor's colour.
+    static_assert(colors.size() == static_cast<std::size_t>(TMMLToken::Plain));
     const TPair& pair = colors[static_cast<std::size_t>(token)];
     return QColor(QString::fromLatin1(dark ? pair.Dark : pair.Light));
 }

@@ -8,21 +8,9 @@
 #include <QSyntaxHighlighter>
 #include <vector>
 
-class QTextDocument;
+#include "Commands.h"  // TMMLToken, the colour class of each command
 
-enum class TMMLToken {
-    Comment,    // "//" to the end of the line
-    Note,       // notes and rests with their accidentals, and the slur mark "&"
-    Number,     // lengths, dots, ties, "*ticks" and every numeric argument
-    Setting,    // octave, default length, gate and transposition: o < > l q k
-    Control,    // t @ @E @X h m p u v
-    Chord,      // 'notes'
-    Tuplet,     // { }
-    Structure,  // repeat and parallel marks: |: | :| /: / :/
-    Track,      // [n]
-    Macro,      // [name], [@]
-    Function,   // #NAME( )
-};
+class QTextDocument;
 
 struct TMMLSpan {
     int Start = 0;

@@ -11,12 +11,14 @@
 #include "Clock.h"
 #include "MMLEditor.h"
 #include "MMLtoMID.h"
+#include "playback/Players.h"
 
 class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QShortcut;
 class QSplitter;
 class QTimer;
 class QToolBar;
@@ -40,7 +42,12 @@ public:
     void MMLTextChange();
 
     // ---- Compile, ports, version ----
+    // Compiles the text on a worker thread while the window stays responsive; Escape or 停止
+    // cancels, leaving the previous song loaded. Returns when the compile has ended.
     void BtnCompileClick();
+    // Asks a compile in progress to end; nothing happens when none runs.
+    void CancelCompile();
+    bool Compiling() const { return compiling_; }
     void PortClick();
     void VersionClick();
 
@@ -79,9 +86,11 @@ public:
     QTimer* DisplayTimer = nullptr;
     // Milliseconds of playing time. 64 bits, so that a run of weeks cannot overflow the count.
     std::int64_t ElapsedMs = 0;
-    std::unique_ptr<TMML> Compiler;
+    // The four port players; the song they hold is song_'s, loaded at each compile.
+    std::unique_ptr<TMidis> Players;
     bool ResumeOnPlay = false;
-    std::uint32_t LastTick = 0;
+    // Clock time (microseconds) up to which ElapsedMs counts.
+    std::uint64_t LastTick = 0;
     // The port dialog whose assignment every compile opens; none opens no device.
     TFormPort* FormPort = nullptr;
 
@@ -99,6 +108,7 @@ public:
     QAction* BtnPlayFromCursor = nullptr;
     QAction* BtnFollow = nullptr;  // checkable: show the playing line
     QActionGroup* TransportGroup = nullptr;
+    QShortcut* CancelCompileShortcut = nullptr;  // Escape, only while a compile runs
     TTrackBarEx* TrackBar = nullptr;
     QLabel* LabelTime = nullptr;
     TMMLEditor* MMLText = nullptr;
@@ -160,8 +170,10 @@ private:
     // The file an export writes to, chosen by the user; empty when cancelled or not to be replaced.
     QString ChooseExportFile(const QString& filter, const QString& suffix);
 
+    // Enables what may not run during a compile again, or disables it.
+    void SetCompiling(bool value);
     void SetSpeedFactor(double factor);
-    TMidis& Midis() const { return *Compiler->Midis; }
+    TMidis& Midis() const { return *Players; }
 
     // What Play and play from the cursor do once the players run: Pause, Slow and Fast become
     // possible and the refresh starts.
@@ -170,6 +182,8 @@ private:
     // before the players' present place (after a seek).
     void ShowPlayingLine();
     void RestartFollow();
+    // Tells in the pane, once per opening of the ports, of each port whose device went away.
+    void ReportLostDevices();
 
     TClock& clock_;
     bool shown_ = false;
@@ -178,6 +192,14 @@ private:
     bool compiled_ = false;
     QString compiledText_;
     bool compileFailed_ = false;
+    // The song of the last compile that ran to its end: what exports write.
+    TSong song_;
+    // A compile runs on its worker thread; a cancel was asked for; the window was asked to close
+    // meanwhile, which it does once the compile has ended.
+    bool compiling_ = false;
+    bool cancelCompile_ = false;
+    bool closeAfterCompile_ = false;
+    std::array<bool, TMidis::PortCount> lostReported_{};
     // The playing line's search: the events of port followPort_ before followScanned_ have been
     // looked at, and the last note-on among them was made on line followLine_.
     int followPort_ = -1;

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -11,12 +12,16 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "Application.h"
 #include "Dialogs.h"
@@ -25,36 +30,14 @@
 #include "Fonts.h"
 #include "Main.h"
 #include "TrkBarEx.h"
+#include "Worker.h"
 
 namespace {
 
-// The compiler's message pane and error box, shown in the window.
-class TMemoPane : public TMessagePane {
-public:
-    TMemoPane(QWidget* window, QPlainTextEdit* memo) : window_(window), memo_(memo) {}
-
-    void Clear() override { memo_->clear(); }
-    void Add(const std::string& line) override
-    {
-        memo_->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    }
-    // The error stays in the pane after the box is closed, so it can be read again.
-    void ShowError(const std::string& text) override
-    {
-        ErrorShown = true;
-        memo_->appendPlainText(QString::fromStdString(text));
-        UserDialogs().Message(window_, QMessageBox::NoIcon, ProductName, QString::fromStdString(text), QMessageBox::Ok);
-    }
-
-    bool ErrorShown = false;
-
-private:
-    QWidget* window_;
-    QPlainTextEdit* memo_;
-};
-
 const QString StatusModified = QStringLiteral("変更有り");
 const QString StatusInsert = QStringLiteral("挿入");
+const QString StatusCompiling = QStringLiteral("コンパイル中…");
+const QString CompileCancelled = QStringLiteral("コンパイルを中止しました");
 const QString StatusOverwrite = QStringLiteral("上書き");
 
 }  // namespace
@@ -70,7 +53,7 @@ TFormMain::TFormMain(TClock& clock, QWidget* parent) : QMainWindow(parent), cloc
     CreateStatusBar();
 
     ResumeOnPlay = false;
-    Compiler = std::make_unique<TMML>();
+    Players = std::make_unique<TMidis>();
     DisplayTimer = new QTimer(this);
     DisplayTimer->setInterval(100);
     connect(DisplayTimer, &QTimer::timeout, this, GuardedSlot(this, &TFormMain::DisplayTimerTimer));
@@ -83,10 +66,10 @@ TFormMain::TFormMain(TClock& clock, QWidget* parent) : QMainWindow(parent), cloc
 
 TFormMain::~TFormMain()
 {
-    // The refresh stops first; destroying the compiler then silences and closes every open port
+    // The refresh stops first; destroying the players then silences and closes every open port
     // while the window's controls still exist.
     DisplayTimer->stop();
-    Compiler.reset();
+    Players.reset();
 }
 
 void TFormMain::FormCreate()
@@ -141,6 +124,12 @@ void TFormMain::CreateActions()
     connect(BtnStop, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnStopClick));
     connect(BtnPlayFromCursor, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnPlayFromCursorClick));
     connect(BtnFollow, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnFollowClick));
+
+    CancelCompileShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    CancelCompileShortcut->setObjectName(QStringLiteral("CancelCompileShortcut"));
+    CancelCompileShortcut->setContext(Qt::WindowShortcut);
+    CancelCompileShortcut->setEnabled(false);
+    connect(CancelCompileShortcut, &QShortcut::activated, this, GuardedSlot(this, &TFormMain::CancelCompile));
 }
 
 void TFormMain::CreateToolBar()
@@ -317,6 +306,13 @@ void TFormMain::showEvent(QShowEvent* event)
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    if (compiling_) {
+        // The compile ends first; the window then closes as asked, offering to save as always.
+        cancelCompile_ = true;
+        closeAfterCompile_ = true;
+        event->ignore();
+        return;
+    }
     bool close = false;
     Guarded([&] { close = MaybeSave(); });
     if (close)
@@ -354,35 +350,110 @@ void TFormMain::MMLTextChange()
     }
 }
 
+namespace {
+// A compile that has run this long without ending is shown as running, and can be cancelled.
+constexpr int CompileNoticeMs = 500;
+constexpr int CompilePollMs = 20;
+}  // namespace
+
 void TFormMain::BtnCompileClick()
 {
+    if (compiling_) return;  // the compile in progress is the one that counts
     DisplayTimer->stop();
     for (QAction* action : {BtnSlow, BtnTime, BtnFast, BtnPlay}) action->setEnabled(false);
     Midis().StopAll();
-    if (FormPort != nullptr)
-        std::copy(FormPort->PortDevices.begin(), FormPort->PortDevices.end(), Compiler->PortDevices.begin());
+    // The new song, or the old one after a cancel, starts from its beginning: resuming would sound
+    // everything before the paused place at once.
+    ResumeOnPlay = false;
     MMLText->ClearErrorLine();
     MMLText->MarkPlayingLine(0, false);
     followPort_ = -1;
-    compiled_ = false;
-    TMemoPane pane(this, Memo1);
+
+    // The text is compiled on a thread of its own, so a long compile leaves the window free and
+    // can be cancelled without touching the song the players hold.
     const QString text = EditorText();
-    Compiler->Compile(SplitLines(text.toStdString()), pane);
+    const std::string utf8 = text.toStdString();
+    TMML compiler;
+    // A port with no tempo command keeps the tempo its player has.
+    const TMML::TPortTempos tempos = Midis().Tempos();
+    TSong song;
+    SetCompiling(true);
+    QElapsedTimer running;
+    running.start();
+    try {
+        RunWhileResponsive([&] { song = compiler.CompileDocument(utf8, tempos); },
+                           [&] {
+                               if (cancelCompile_) compiler.RequestCancel();
+                               if (running.elapsed() >= CompileNoticeMs) StatusPanels[2]->setText(StatusCompiling);
+                           },
+                           CompilePollMs);
+    } catch (...) {
+        SetCompiling(false);
+        throw;
+    }
+    SetCompiling(false);
+    if (song.Cancelled) {
+        // Nothing changes: the players keep the previous song and the pane its lines.
+        Memo1->appendPlainText(CompileCancelled);
+        BtnPlay->setEnabled(compiled_ && compiledText_ == text);
+        BtnStop->setChecked(true);
+        if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
+
+    // The assigned devices open before the song is shown: a device that fails is all the user
+    // hears of this compile, and nothing is left to play.
+    try {
+        Midis().Reopen(FormPort != nullptr ? FormPort->PortDevices : TPortDevices{-1, -1, -1, -1});
+    } catch (...) {
+        compiled_ = false;
+        if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
+        throw;
+    }
+    lostReported_ = {};
+    Midis().Load(song);
+    song_ = std::move(song);
     compiled_ = true;
     compiledText_ = text;
-    compileFailed_ = pane.ErrorShown;
+    compileFailed_ = song_.Failed();
+    // The pane shows what this compile reported. The error stays in it after the box is closed,
+    // so it can be read again.
+    Memo1->clear();
+    for (const std::string& line : song_.Memo)
+        Memo1->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    if (compileFailed_) {
+        const QString error = QString::fromStdString(song_.Error);
+        Memo1->appendPlainText(error);
+        UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, error, QMessageBox::Ok);
+    }
     // The box has been closed: the cursor goes to where the error is, in a macro body the body's
     // own line.
-    if (pane.ErrorShown) MMLText->MarkErrorLine(Compiler->Line);
-    // The new song starts from its beginning: continuing it from where the previous song was
-    // paused would sound every event before that point at once.
-    ResumeOnPlay = false;
+    if (compileFailed_) MMLText->MarkErrorLine(song_.ErrorLine);
     // The bar measures the new song, so that it can be dragged to a place before the first Play.
-    TrackBar->setMaximum(Midis().SongLength());
+    TrackBar->setMaximum(song_.Length());
     TrackBar->setValue(0);
     TrackBar->setEnabled(true);
     BtnPlay->setEnabled(true);
     BtnStop->setChecked(true);
+    if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TFormMain::SetCompiling(bool value)
+{
+    compiling_ = value;
+    cancelCompile_ = false;
+    if (!value) StatusPanels[2]->clear();
+    // Whatever would start another compile, replace the text being compiled or play a song that
+    // is about to be replaced waits until this one has ended.
+    for (QAction* action : {BtnCompile, BtnPlayFromCursor, BtnNew, BtnOpen, MenuNew, MenuOpen, MenuExportMidi,
+                            MenuExportWav, Port})
+        action->setEnabled(!value);
+    CancelCompileShortcut->setEnabled(value);
+}
+
+void TFormMain::CancelCompile()
+{
+    if (compiling_) cancelCompile_ = true;
 }
 
 void TFormMain::PortClick()

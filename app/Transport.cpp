@@ -50,7 +50,7 @@ bool IsNoteOn(const TMidiElement& e)
 
 void TFormMain::SetSpeedFactor(double factor)
 {
-    for (int i = 0; i < TMidis::PortCount; ++i) Compiler->PortAt(i).SpeedFactor = factor;
+    for (int i = 0; i < TSong::PortCount; ++i) Midis().Items(i).SpeedFactor = factor;
 }
 
 void TFormMain::BtnPlayClick()
@@ -81,7 +81,7 @@ void TFormMain::BtnPlayClick()
 void TFormMain::StartRefresh()
 {
     for (QAction* action : {BtnSlow, BtnTime, BtnFast}) action->setEnabled(true);
-    LastTick = GetTickCount(clock_);
+    LastTick = clock_.Now();
     DisplayTimer->start();
 }
 
@@ -128,14 +128,14 @@ void TFormMain::BtnFollowClick()
 void TFormMain::RestartFollow()
 {
     followPort_ = Midis().LongestPort();
-    followScanned_ = Compiler->PortAt(followPort_).Index;
+    followScanned_ = Midis().Items(followPort_).Index;
     followLine_ = 0;
 }
 
 void TFormMain::ShowPlayingLine()
 {
     const int port = Midis().LongestPort();
-    const TMidi& player = Compiler->PortAt(port);
+    const TMidi& player = Midis().Items(port);
     const int sent = std::min(player.Index.load(), player.Elements.Count());
     if (port != followPort_ || sent < followScanned_) {
         // Another song, or the song started over: look from its beginning.
@@ -180,6 +180,7 @@ void TFormMain::BtnFastClick()
 
 void TFormMain::BtnStopClick()
 {
+    CancelCompile();
     DisplayTimer->stop();
     for (QAction* action : {BtnSlow, BtnTime, BtnFast}) action->setEnabled(false);
     ResumeOnPlay = false;
@@ -195,11 +196,13 @@ QString TFormMain::FormatElapsed(std::int64_t ms)
 void TFormMain::DisplayTimerTimer()
 {
     DisplayTimer->stop();
-    // The counter wraps every 49 days; the unsigned difference is right across the wrap.
-    const std::uint32_t now = GetTickCount(clock_);
-    ElapsedMs += static_cast<std::uint32_t>(now - LastTick);
+    // The milliseconds the clock passed since the previous refresh, counted on the clock's own
+    // millisecond boundaries so that no fraction is lost or counted twice between refreshes.
+    const std::uint64_t now = clock_.Now();
+    ElapsedMs += static_cast<std::int64_t>(now / 1000 - LastTick / 1000);
     LastTick = now;
 
+    ReportLostDevices();
     if (Midis().AllFinished()) {
         BtnStop->setChecked(true);
         BtnStopClick();
@@ -211,10 +214,22 @@ void TFormMain::DisplayTimerTimer()
     LabelTime->setText(FormatElapsed(ElapsedMs));
     // The bar follows the port that plays longest. When every event of the song lies at tick 0
     // that can be a port without events; the bar then stays where it is.
-    const TMidi& longest = Compiler->PortAt(Midis().LongestPort());
+    const TMidi& longest = Midis().Items(Midis().LongestPort());
     if (longest.Elements.Count() != 0) TrackBar->setValue(longest.NextTick());
     if (BtnFollow->isChecked()) ShowPlayingLine();
     DisplayTimer->start();
+}
+
+void TFormMain::ReportLostDevices()
+{
+    // A port whose device went away has ended early while the others play on; without a word the
+    // silence would look like the music.
+    for (int port = 0; port < TMidis::PortCount; ++port) {
+        bool& reported = lostReported_[static_cast<std::size_t>(port)];
+        if (reported || !Midis().Items(port).DeviceLost()) continue;
+        reported = true;
+        Memo1->appendPlainText(QString::fromStdString(TMidi::LostDeviceMessage(port)));
+    }
 }
 
 void TFormMain::BarMouseDown()
@@ -231,6 +246,6 @@ void TFormMain::BarMouseUp()
         RestartFollow();
     }
     BarDragging = false;
-    LastTick = GetTickCount(clock_);
+    LastTick = clock_.Now();
     DisplayTimer->start();
 }

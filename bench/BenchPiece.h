@@ -9,15 +9,6 @@
 
 namespace bench {
 
-// A message pane that keeps only the error, so a broken piece shows instead of a fast figure.
-class SilentPane : public TMessagePane {
-public:
-    void Clear() override {}
-    void Add(const std::string&) override {}
-    void ShowError(const std::string& text) override { Error = text; }
-    std::string Error;
-};
-
 inline std::string GeneratePiece(std::size_t bytes)
 {
     std::mt19937 random(20261210);

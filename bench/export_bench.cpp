@@ -11,23 +11,21 @@ namespace {
 void ExportLargePiece(benchmark::State& state)
 {
     const std::string piece = bench::GeneratePiece(1 << 20);
-    TMML compiler;
-    bench::SilentPane pane;
-    compiler.CompileText(piece, pane);
-    if (!pane.Error.empty()) {
-        state.SkipWithError(pane.Error.c_str());
+    TSong song = TMML().CompileText(piece);
+    if (song.Failed()) {
+        state.SkipWithError(song.Error.c_str());
         return;
     }
     const bool fixed = state.range(0) != 0;
     if (fixed) {
-        compiler.PortAt(1).SetTempo(100);
-        compiler.PortAt(3).SetTempo(100);
+        song.Tempos[1] = 100;
+        song.Tempos[3] = 100;
     }
     std::int64_t events = 0;
-    for (int port = 0; port < TMidis::PortCount; ++port) events += compiler.PortAt(port).Elements.Count();
+    for (const TMidiElements& list : song.Ports) events += list.Count();
     std::size_t bytes = 0;
     for (auto _ : state) {
-        const TSmfExport exported = ExportSmf(*compiler.Midis);
+        const TSmfExport exported = ExportSmf(song);
         if (exported.FixedTempo != fixed) state.SkipWithError("the piece did not take the expected conversion");
         bytes = exported.Bytes.size();
         benchmark::DoNotOptimize(exported.Bytes.data());

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "MMLtoMID.h"
 #include "RecordingMidiOut.h"
+#include "playback/Players.h"
 
 namespace {
 
@@ -130,11 +130,7 @@ void Report(const char* title, std::vector<double> late)
 
 void WaitForEnd(TMidis& midis)
 {
-    while (!midis.AllFinished()) {
-        ProcessNotices();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ProcessNotices();
+    while (!midis.AllFinished()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 }  // namespace

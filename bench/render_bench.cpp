@@ -30,24 +30,15 @@ double Now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-struct Quiet : TMessagePane {
-    void Clear() override {}
-    void Add(const std::string&) override {}
-    void ShowError(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const std::string piece = argc > 1 ? argv[1] : QUAVERLY_SOURCE_DIR "/examples/four-ports.mml";
-    TMML compiler;
-    Quiet pane;
-    compiler.Compile(ReadDocumentLines(piece), pane);
-    const TMidis& midis = *compiler.Midis;
-    const TRenderInput input = RenderInputOf({&midis.Items(0), &midis.Items(1), &midis.Items(2), &midis.Items(3)});
+    const TSong song = TMML().CompileDocument(ReadDocumentText(piece));
+    if (song.Failed()) std::fprintf(stderr, "%s\n", song.Error.c_str());
     int events = 0;
-    for (int port = 0; port < TMidis::PortCount; ++port) events += midis.Items(port).Elements.Count();
+    for (const TMidiElements& list : song.Ports) events += list.Count();
     char path[] = "/tmp/quaverly-render-bench-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) return 1;
@@ -55,7 +46,7 @@ int main(int argc, char** argv)
 
     std::printf("%s: %d events\n", piece.c_str(), events);
     for (const int rate : {44100, 48000}) {
-        const TAudioRenderer renderer(input, {"", rate});
+        const TAudioRenderer renderer(song, {"", rate});
         double bestWall = 1e300, bestCpu = 1e300, load = 0.0, audio = 0.0;
         for (int run = 0; run < 3; ++run) {
             const double start = Now();

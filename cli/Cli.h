@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "MMLtoMID.h"
@@ -15,22 +16,11 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
 int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
-// Reads a document (a file name, or "-" for standard input) into its lines; on failure tells err
-// why and returns false.
-bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::string>& lines, std::ostream& err);
+// Reads a document (a file name, or "-" for standard input) into its text (UTF-8, every line
+// ended by LF, as DecodeDocument gives it); on failure tells err why and returns false.
+bool ReadPiece(const std::string& source, std::istream& in, std::string& text, std::ostream& err);
 
-// Compiles lines with every port closed, for the commands that only read the compiled lists and
-// each player's tempo (export, render). On a compile error tells err and returns false: the
-// events made before the error are not the piece.
-bool CompileWithoutDevices(const std::vector<std::string>& lines, TMML& compiler, std::ostream& err);
-
-// Collects what a compilation reports instead of showing it.
-class RecordingPane : public TMessagePane {
-public:
-    void Clear() override { Memo.clear(); }
-    void Add(const std::string& line) override { Memo.push_back(line); }
-    void ShowError(const std::string& text) override { ErrorText = text; }
-
-    std::vector<std::string> Memo;
-    std::string ErrorText;
-};
+// Compiles text into song, for the commands that only read the compiled lists and each port's
+// tempo (export, render). On a compile error tells err and returns false: the events made before
+// the error are not the piece.
+bool CompileWithoutDevices(std::string_view text, TSong& song, std::ostream& err);

@@ -1,7 +1,6 @@
 // quaverly-cli events: the compilation of a document as one JSON object per line.
 #include <algorithm>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,7 +8,7 @@
 #include "Document.h"
 #include "Json.h"
 #include "MMLtoMID.h"
-#include "Timeline.h"
+#include "song/Timeline.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ void WriteEvent(std::ostream& out, int port, const TMidiElement& e, const double
 
 }  // namespace
 
-bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::string>& lines, std::ostream& err)
+bool ReadPiece(const std::string& source, std::istream& in, std::string& text, std::ostream& err)
 {
     if (source == "-") {
         // Read in pieces up to the bound that documents have, so endless input is refused
@@ -59,7 +58,7 @@ bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::str
         char buffer[65536];
         while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
             bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-            if (bytes.size() > MaxDocumentBytes) {
+            if (DocumentTooLarge(bytes)) {
                 err << "標準入力が大きすぎて読み込めません\n";
                 return false;
             }
@@ -68,11 +67,11 @@ bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::str
             err << "標準入力を読み込めません\n";
             return false;
         }
-        lines = SplitLines(DecodeDocument(bytes));
+        text = DecodeDocument(bytes);
         return true;
     }
     try {
-        lines = ReadDocumentLines(source);
+        text = ReadDocumentText(source);
         return true;
     } catch (const Exception& e) {
         err << e.Message() << '\n';
@@ -80,47 +79,58 @@ bool ReadPiece(const std::string& source, std::istream& in, std::vector<std::str
     }
 }
 
-bool CompileWithoutDevices(const std::vector<std::string>& lines, TMML& compiler, std::ostream& err)
+bool CompileWithoutDevices(std::string_view text, TSong& song, std::ostream& err)
 {
-    // A fresh compiler's ports are assigned no device, so nothing opens; the players still take
-    // every tempo the compilation sets, which is where each of them starts playing.
-    RecordingPane pane;
-    compiler.Compile(lines, pane);
-    if (pane.ErrorText.empty()) return true;
-    err << pane.ErrorText << '\n';
+    // Every port starts from a fresh player's tempo, as a player the command-line tool makes does.
+    song = TMML().CompileDocument(text);
+    if (!song.Failed()) return true;
+    err << song.Error << '\n';
     return false;
 }
 
+namespace {
+
+const char* const EventsUsage =
+    "使い方: quaverly-cli events [--at] [ファイル|-]\n"
+    "  ファイル|-  読み込む文書 (RTF、UTF-8 か Shift-JIS のテキスト)。- か省略で標準入力\n"
+    "  --at        プレイヤーが各イベントを送る時刻 (ミリ秒) を \"at\" に加えます\n";
+
+}  // namespace
+
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << EventsUsage;
+        return 0;
+    }
     // --at adds when the player sends each event, the timeline every export follows.
     std::vector<std::string> rest = args;
     const auto atOption = std::find(rest.begin(), rest.end(), "--at");
     const bool withAt = atOption != rest.end();
     if (withAt) rest.erase(atOption);
     if (rest.size() > 1) {
-        err << "使い方: quaverly-cli events [--at] [ファイル|-]\n";
+        err << EventsUsage;
         return 2;
     }
-    std::vector<std::string> lines;
-    if (!ReadPiece(rest.empty() ? "-" : rest[0], in, lines, err)) return 2;
+    std::string text;
+    if (!ReadPiece(rest.empty() ? "-" : rest[0], in, text, err)) return 2;
 
-    TMML compiler;
-    RecordingPane pane;
-    compiler.Compile(lines, pane);
+    const TSong song = TMML().CompileDocument(text);
+    text = std::string();  // the events are what is left to hold
 
-    std::ostringstream buffer;
-    for (const auto& memo : pane.Memo) buffer << "{\"memo\":" << JsonString(memo) << "}\n";
-    for (int port = 0; port < TMidis::PortCount; ++port) {
-        const TMidiElements& elements = compiler.PortAt(port).Elements;
-        const std::vector<double> at = withAt ? SendTimes(elements, compiler.PortAt(port).Tempo) : std::vector<double>{};
+    // Each line goes out as it is made: a piece of millions of events is not held a second time
+    // as its text.
+    for (const auto& memo : song.Memo) out << "{\"memo\":" << JsonString(memo) << "}\n";
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const TMidiElements& elements = song.Ports[static_cast<std::size_t>(port)];
+        const int tempo = song.Tempos[static_cast<std::size_t>(port)];
+        const std::vector<double> at = withAt ? SendTimes(elements, tempo) : std::vector<double>{};
         for (int i = 0; i < elements.Count(); ++i)
-            WriteEvent(buffer, port + 1, elements.Items(i), withAt ? &at[static_cast<std::size_t>(i)] : nullptr);
+            WriteEvent(out, port + 1, elements.Items(i), withAt ? &at[static_cast<std::size_t>(i)] : nullptr);
     }
-    for (int port = 0; port < TMidis::PortCount; ++port)
-        buffer << "{\"player\":" << port + 1 << ",\"tempo\":" << compiler.PortAt(port).Tempo << "}\n";
-    if (!pane.ErrorText.empty()) buffer << "{\"error\":" << JsonString(pane.ErrorText) << "}\n";
-    out << buffer.str();
+    for (int port = 0; port < TSong::PortCount; ++port)
+        out << "{\"player\":" << port + 1 << ",\"tempo\":" << song.Tempos[static_cast<std::size_t>(port)] << "}\n";
+    if (song.Failed()) out << "{\"error\":" << JsonString(song.Error) << "}\n";
     out.flush();
-    return pane.ErrorText.empty() ? 0 : 1;
+    return song.Failed() ? 1 : 0;
 }

@@ -7,7 +7,9 @@
 
 namespace {
 
-const char* const ExportUsage = "使い方: quaverly-cli export ファイル|- -o 出力.mid\n";
+const char* const ExportUsage =
+    "使い方: quaverly-cli export ファイル|- -o 出力.mid|-\n"
+    "  -o, --output 出力.mid  書き出す Standard MIDI File (- で標準出力)\n";
 
 // Returns an empty string when the arguments are good, else what is wrong with them.
 std::string ParseExportArgs(const std::vector<std::string>& args, std::string& source, std::string& output)
@@ -43,14 +45,14 @@ int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostre
         err << problem << '\n' << ExportUsage;
         return 2;
     }
-    std::vector<std::string> lines;
-    if (!ReadPiece(source, in, lines, err)) return 2;
+    std::string text;
+    if (!ReadPiece(source, in, text, err)) return 2;
 
-    TMML compiler;
-    if (!CompileWithoutDevices(lines, compiler, err)) return 1;
+    TSong song;
+    if (!CompileWithoutDevices(text, song, err)) return 1;
     TSmfExport exported;
     try {
-        exported = ExportSmf(*compiler.Midis);
+        exported = ExportSmf(song);
     } catch (const Exception& e) {
         err << e.Message() << '\n';
         return 1;

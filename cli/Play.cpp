@@ -12,6 +12,7 @@
 #include "Cli.h"
 #include "Devices.h"
 #include "Interrupt.h"
+#include "playback/Players.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ const char* const PlayUsage =
 
 struct TPlayOptions {
     std::string Source;
-    std::array<std::string, TMidis::PortCount> Ports{"0", "1", "2", "3"};  // built-in A..D
+    std::array<std::string, TSong::PortCount> Ports{"0", "1", "2", "3"};  // built-in A..D
     double Speed = 1.0;
     long From = -1;
 };
@@ -75,10 +76,11 @@ std::string ParseOptions(const std::vector<std::string>& args, TPlayOptions& opt
 }
 
 // "1:05.3": minutes, seconds and tenths.
-std::string ElapsedText(std::uint32_t ms)
+std::string ElapsedText(std::uint64_t ms)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u:%02u.%u", ms / 60000, ms / 1000 % 60, ms / 100 % 10);
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu:%02llu.%llu", static_cast<unsigned long long>(ms / 60000),
+                  static_cast<unsigned long long>(ms / 1000 % 60), static_cast<unsigned long long>(ms / 100 % 10));
     return text;
 }
 
@@ -95,8 +97,8 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         err << problem << '\n' << PlayUsage;
         return 2;
     }
-    std::vector<std::string> lines;
-    if (!ReadPiece(options.Source, in, lines, err)) return 2;
+    std::string text;
+    if (!ReadPiece(options.Source, in, text, err)) return 2;
 
     // The soundfont is not loaded ahead here: the compilation opens the devices at once, and a
     // piece played on other devices needs no soundfont at all.
@@ -108,27 +110,30 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
 
     int status = 0;
     {
-        TMML compiler;  // closes its devices before the catalog goes
+        TMidis midis;  // closes its devices before the catalog goes
+        std::array<int, TSong::PortCount> devices{};
         try {
             const auto names = catalog.Names();
             for (std::size_t port = 0; port < options.Ports.size(); ++port)
-                compiler.PortDevices[port] = options.Ports[port] == "-" ? -1 : FindDevice(names, options.Ports[port]);
+                devices[port] = options.Ports[port] == "-" ? -1 : FindDevice(names, options.Ports[port]);
         } catch (const Exception& e) {
             err << e.Message() << '\n';
             return 2;
         }
-        RecordingPane pane;
+        // As the window does it: compile, open the devices (a device that fails is what the user
+        // hears of first, and nothing plays), then the compile error, then load the song.
+        const TSong song = TMML().CompileDocument(text, midis.Tempos());
         try {
-            compiler.Compile(lines, pane);
+            midis.Reopen(devices);
         } catch (const Exception& e) {
             err << e.Message() << '\n';
             return 3;
         }
-        if (!pane.ErrorText.empty()) {
-            err << pane.ErrorText << '\n';
+        if (song.Failed()) {
+            err << song.Error << '\n';
             return 1;
         }
-        TMidis& midis = *compiler.Midis;
+        midis.Load(song);
         if (midis.IsEmpty()) {
             out << "演奏するイベントがありません\n";
             return 0;
@@ -139,23 +144,21 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         const TInterruptGuard guard;
         const bool terminal = isatty(STDERR_FILENO) != 0;
         const std::int32_t length = midis.SongLength();
-        for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).SpeedFactor = options.Speed;
-        const std::uint32_t started = GetTickCount();
+        for (int port = 0; port < TSong::PortCount; ++port) midis.Items(port).SpeedFactor = options.Speed;
+        const std::uint64_t started = SystemClock().Now();
         if (options.From >= 0)
             midis.Seek(static_cast<std::int32_t>(options.From));
         else
             midis.StartAll();
         while (!Interrupted() && !midis.AllFinished()) {
-            ProcessNotices();
             if (terminal) {
                 const std::int32_t tick = midis.Items(midis.LongestPort()).NextTick();
-                err << "\r演奏中 " << ElapsedText(GetTickCount() - started) << "  位置 " << tick << " / " << length << "   "
-                    << std::flush;
+                const std::uint64_t elapsedMs = (SystemClock().Now() - started) / 1000;
+                err << "\r演奏中 " << ElapsedText(elapsedMs) << "  位置 " << tick << " / " << length << "   " << std::flush;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         midis.StopAll();
-        ProcessNotices();
         if (terminal) err << '\n';
         if (Interrupted()) {
             err << "中断しました\n";
@@ -163,12 +166,11 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         }
         // A port whose device went away ended early: the piece was not played to its end, and
         // saying nothing would report that as success.
-        for (int port = 0; port < TMidis::PortCount; ++port) {
+        for (int port = 0; port < TSong::PortCount; ++port) {
             if (!midis.Items(port).DeviceLost()) continue;
-            err << "ポート " << port + 1 << " の MIDI 出力デバイスが失われたため、そのポートの演奏を止めました\n";
+            err << TMidi::LostDeviceMessage(port) << '\n';
             if (status == 0) status = 3;
         }
     }
-    ProcessNotices();
     return status;
 }

@@ -14,7 +14,7 @@ namespace {
 
 const char* const RenderUsage =
     "使い方: quaverly-cli render ファイル|- -o 出力.wav [--soundfont 音色.sf2] [--rate 44100|48000]\n"
-    "  -o 出力.wav            書き出す WAV ファイル (16 ビット ステレオ)\n"
+    "  -o 出力.wav            書き出す WAV ファイル (16 ビット ステレオ、- で標準出力)\n"
     "  --soundfont 音色.sf2   内蔵シンセサイザーの音色ファイル (既定: 演奏と同じもの)\n"
     "  --rate 44100|48000     サンプリング周波数 (既定: 44100)\n";
 
@@ -69,16 +69,14 @@ int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostre
         err << problem << '\n' << RenderUsage;
         return 2;
     }
-    std::vector<std::string> lines;
-    if (!ReadPiece(command.Source, in, lines, err)) return 2;
+    std::string text;
+    if (!ReadPiece(command.Source, in, text, err)) return 2;
 
-    TMML compiler;
-    if (!CompileWithoutDevices(lines, compiler, err)) return 1;
-    const TMidis& midis = *compiler.Midis;
+    TSong song;
+    if (!CompileWithoutDevices(text, song, err)) return 1;
     std::optional<TAudioRenderer> renderer;
     try {
-        renderer.emplace(RenderInputOf({&midis.Items(0), &midis.Items(1), &midis.Items(2), &midis.Items(3)}),
-                         command.Options);
+        renderer.emplace(song, command.Options);
     } catch (const Exception& e) {
         err << e.Message() << '\n';
         return 1;
@@ -111,6 +109,8 @@ int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (terminal) err << "\r書き出し中 100%\n";
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", result.Seconds);
-    out << "書き出しました: " << command.Output << " (" << seconds << " 秒)\n";
+    // With "-o -" the samples went to standard output, which the report must not run into.
+    (command.Output == "-" ? err : out) << "書き出しました: " << (command.Output == "-" ? "標準出力" : command.Output)
+                                        << " (" << seconds << " 秒)\n";
     return 0;
 }

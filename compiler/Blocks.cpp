@@ -1,37 +1,33 @@
 // Repeats (|:count body | volta :|) and parallel blocks (/: voice / voice :/).
 #include <algorithm>
 
+#include "Commands.h"
 #include "MMLtoMID.h"
 
 namespace {
 
 // The end of a repeat body that is not compiled (a count of 0, or a last pass that stopped at a
-// volta before any pass reached ":|"): the ":|" that matches, passing over nested repeats,
-// comments, bracket names, function names and chord bodies, which may hold any character.
+// volta before any pass reached ":|"): the ":|" that matches, passing over nested repeats and
+// over the bodies read as they stand (comments, bracket names, function names and chord bodies),
+// which may hold any character.
 const char* FindRepeatEnd(const char* p)
 {
     int depth = 1;
     for (;;) {
-        const char c = *p;
-        if (c == '\0') return nullptr;
-        if (c == '/' && p[1] == '/') {
-            TMML::SkipToLineEnd(p);
+        if (*p == '\0') return nullptr;
+        const TCommandRow& row = CommandAt(p);
+        if (row.Close != '\0') {
+            p = AfterBody(p);
+            if (p == nullptr) return nullptr;
             continue;
         }
-        const char close = c == '[' ? ']' : c == '\'' ? '\'' : c == '#' ? '(' : '\0';
-        if (close != '\0') {
-            for (++p; *p != close; ++p)
-                if (*p == '\0') return nullptr;
-            ++p;
-            continue;
-        }
-        if (c == '|' && p[1] == ':') {
+        if (row.Command == TCommand::Repeat) {
             ++depth;
-            p += 2;
+            p += row.Lead.size();
             continue;
         }
-        if (c == ':' && p[1] == '|') {
-            p += 2;
+        if (row.Command == TCommand::RepeatEnd) {
+            p += row.Lead.size();
             if (--depth == 0) return p;
             continue;
         }

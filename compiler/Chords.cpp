@@ -2,14 +2,11 @@
 // starts like an arpeggio, and every note still ends with the chord at gate 8.
 #include <algorithm>
 
+#include "Commands.h"
 #include "MMLtoMID.h"
 
 namespace {
-bool IsNoteOrRest(char c)
-{
-    const char u = static_cast<char>(c & ~0x20);
-    return (u >= 'A' && u <= 'G') || u == 'R';
-}
+constexpr char ChordClose = RowOf(TCommand::Chord).Close;
 }  // namespace
 
 void TMML::SetClock(std::int64_t tick, double time)
@@ -27,9 +24,9 @@ void TMML::CommandChord(const char*& p)
     const char* const body = p;
     // Notes and rests take one delay step each; octave commands and velocities take none.
     std::int64_t count = 0;
-    for (; *p != '\''; ++p) {
+    for (; *p != ChordClose; ++p) {
         if (*p == '\0') ErrorAt(MMLMessage::SyntaxError, open);
-        if (IsNoteOrRest(*p)) ++count;
+        if (IsNoteOrRest(CommandOf(p))) ++count;
     }
     ++p;
     TMMLParams params;
@@ -65,15 +62,15 @@ void TMML::CommandChord(const char*& p)
     std::int64_t remaining = length;
     std::vector<std::int32_t> keys;
     p = body;
-    while (*p != '\'') {
-        const char c = *p;
-        if (c == '<' || c == '>' || c == 'o' || c == 'O') {
+    while (*p != ChordClose) {
+        const TCommand command = CommandOf(p);
+        if (command == TCommand::Octave) {
             CommandOctave(p);
             continue;
         }
-        if (c == 'r' || c == 'R') {
+        if (command == TCommand::Rest) {
             ++p;
-        } else if (IsNoteOrRest(c)) {
+        } else if (command == TCommand::Note) {
             const std::int32_t key = NoteNumber(p);
             std::int32_t velocity = track.Velocity;
             if (ReadOptionalNumber(p, velocity) && (velocity < 0 || velocity > 127)) Error(MMLMessage::NumberOutOfRange);

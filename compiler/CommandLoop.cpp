@@ -1,12 +1,9 @@
-// The command loop: one dispatch on the command byte, each case a small handler that reads its
-// own arguments from the text.
+// The command loop: one dispatch on the command that begins at the cursor (found in the table of
+// Commands.h), each case a small handler that reads its own arguments from the text.
 #include <new>
 
+#include "Commands.h"
 #include "MMLtoMID.h"
-
-namespace {
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
 
 TMML::TBlockEnd TMML::CompileBlock(int pass, const char*& p)
 {
@@ -42,83 +39,81 @@ TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
             if (Depth > frames_.back().BaseDepth) ErrorAt(MMLMessage::RepeatNotClosed, openRepeats_.back());
             return TBlockEnd::Text;
         }
-        switch (Upper(c)) {
-        case 'A': case 'B': case 'C': case 'D': case 'E': case 'F': case 'G':
+        switch (CommandOf(p)) {
+        case TCommand::Note:
             // note: letter, accidentals, length, ",velocity", "&"
             CommandNote(p);
             AfterSoundingCommand();
             break;
-        case 'R':  // rest: r length
+        case TCommand::Rest:
             CommandRest(p);
             AfterSoundingCommand();
             break;
-        case 'L':  // default length: l length
+        case TCommand::DefaultLength:
             CommandDefaultLength(p);
             break;
-        case 'O':  // octave: o n
-        case '<':  // octave up
-        case '>':  // octave down
+        case TCommand::Octave:
             CommandOctave(p);
             break;
-        case 'Q':  // gate: q n, in eighths of the length
+        case TCommand::Gate:
             CommandGate(p);
             break;
-        case 'K':  // transposition: k n semitones
+        case TCommand::Transpose:
             CommandTranspose(p);
             break;
-        case 'T':  // tempo: t n, t+n, t-n
+        case TCommand::Tempo:
             CommandTempo(p);
             break;
-        case '@':
+        case TCommand::Program:
+            // "@" before a letter is one of the lettered "@" commands; any other letter is none.
             if (IsLetter(p[1])) {
                 ++p;
-                if (Upper(*p) == 'E') {  // effects: @E a,b,c,d,e
-                    CommandEffects(p);
-                    break;
-                }
-                if (Upper(*p) == 'X') {  // system exclusive: @X b1,b2,...
-                    CommandSysEx(p);
-                    break;
-                }
                 Error(MMLMessage::UndefinedCommand);
             }
-            CommandProgram(p);  // program: @program,msb,lsb
+            CommandProgram(p);
             break;
-        case 'H':  // hold pedal: h n
+        case TCommand::Effects:
+            ++p;
+            CommandEffects(p);
+            break;
+        case TCommand::SysEx:
+            ++p;
+            CommandSysEx(p);
+            break;
+        case TCommand::Hold:
             CommandHold(p);
             break;
-        case 'M':  // vibrato: m depth,rate,delay
+        case TCommand::Vibrato:
             CommandVibrato(p);
             break;
-        case 'P':  // pan: p n, p+n, p-n
+        case TCommand::Pan:
             CommandPan(p);
             break;
-        case 'U':  // velocity: u n, u+n, u-n
+        case TCommand::Velocity:
             CommandVelocity(p);
             break;
-        case 'V':  // volume: v n, v+n, v-n
+        case TCommand::Volume:
             CommandVolume(p);
             break;
-        case '#':  // function: #name(arguments)
+        case TCommand::Function:
             CallFunction(p);
             break;
-        case '\'':  // chord: 'notes'length,delay&
+        case TCommand::Chord:
             CommandChord(p);
             AfterSoundingCommand();
             break;
-        case '{':  // tuplet: {notes}length
+        case TCommand::TupletOpen:
             BeginTuplet(p);
             break;
-        case '}':
+        case TCommand::TupletClose:
             EndTuplet(p);
             break;
-        case '|':
-            if (p[1] == ':') {  // repeat: |:count body :|
-                CommandRepeat(p);
-                break;
-            }
-            // volta: the last pass of a repeat ends here; other passes and texts outside a
-            // repeat pass over it
+        case TCommand::Repeat:
+            CommandRepeat(p);
+            break;
+        case TCommand::Volta:
+            // The last pass of a repeat ends here; other passes and texts outside a repeat pass
+            // over it.
             ++p;
             if (pass == 1) {
                 CountCommand(before, p);
@@ -126,42 +121,38 @@ TMML::TBlockEnd TMML::RunBlock(int pass, const char*& p)
                 return TBlockEnd::Volta;
             }
             break;
-        case '/':
-            if (p[1] == '/') {  // comment: "//" to the end of the line
-                ++p;
-                SkipToLineEnd(p);
-                break;
-            }
-            if (p[1] == ':') {  // parallel block: /: voice / voice :/
-                OpenParallel(p);
-                break;
-            }
-            NextVoice(p);  // "/": the next voice
+        case TCommand::RepeatEnd:
+            // Outside a repeat it would silently end the piece here; it is a mistake instead.
+            if (Depth <= frames_.back().BaseDepth) Error(MMLMessage::SyntaxError);
+            p += 2;
+            // Counted like any command: a repeat with an empty body reads nothing else, pass
+            // after pass.
+            CountCommand(before, p);
+            --Depth;
+            return TBlockEnd::RepeatEnd;
+        case TCommand::ParallelOpen:
+            OpenParallel(p);
             break;
-        case ':':
-            if (p[1] == '|') {  // end of a repeat body
-                // Outside a repeat it would silently end the piece here; it is a mistake instead.
-                if (Depth <= frames_.back().BaseDepth) Error(MMLMessage::SyntaxError);
-                p += 2;
-                // Counted like any command: a repeat with an empty body reads nothing else, pass
-                // after pass.
-                CountCommand(before, p);
-                --Depth;
-                return TBlockEnd::RepeatEnd;
-            }
-            if (p[1] == '/') {  // end of a parallel block
-                CloseParallel(p);
-                break;
-            }
+        case TCommand::NextVoice:
+            NextVoice(p);
+            break;
+        case TCommand::ParallelClose:
+            CloseParallel(p);
+            break;
+        case TCommand::StrayColon:
             Error(MMLMessage::SyntaxError);
-        case '[':
+        case TCommand::Comment:
+            ++p;
+            SkipToLineEnd(p);
+            break;
+        case TCommand::Bracket:
             if (p[1] == '\0') {  // a "[" that ends the text closes nothing and is passed over
                 ++p;
                 break;
             }
             CommandBracket(p);  // [n], [@], [name]
             break;
-        default:
+        case TCommand::None:
             // Blanks, line ends and other control characters, and every byte of 0x80 and above
             // (Japanese text outside comments reads its trail byte as a command character).
             if (static_cast<signed char>(c) > 32) Error(MMLMessage::UndefinedCommand);
@@ -201,7 +192,7 @@ void TMML::AfterSoundingCommand()
     ParallelEndTime = std::max(ParallelEndTime, track.Time);  // exact, as at the block's start
 }
 
-TMidiElement& TMML::Emit(TElementKind kind) { return EmitOnPort(kind, (Current().Channel - 1) / 16); }
+TMidiElement& TMML::Emit(TElementKind kind) { return EmitOnPort(kind, (Current().Channel - 1) / TSong::ChannelsPerPort); }
 
 TMidiElement& TMML::EmitOnPort(TElementKind kind, int port)
 {
@@ -222,14 +213,14 @@ TMidiElement& TMML::EmitOnPort(TElementKind kind, int port)
     };
     element.Line = commandLine(frames_.back());
     if (frames_.size() > 1) element.CallLine = commandLine(frames_.front());
-    TMidiElements& list = PortAt(port).Elements;
+    TMidiElements& list = song_.Ports[static_cast<std::size_t>(port)];
     return list.Items(list.Add(std::move(element)));
 }
 
 void TMML::EmitShort(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
 {
     TMidiElement& element = Emit(ekShortMessage);
-    element.Status = static_cast<std::uint8_t>(status | ((Current().Channel - 1) % 16));
+    element.Status = static_cast<std::uint8_t>(status | ((Current().Channel - 1) % TSong::ChannelsPerPort));
     element.Data1 = data1;
     element.Data2 = data2;
 }

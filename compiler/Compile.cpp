@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "Encoding.h"
 #include "MMLtoMID.h"
@@ -9,7 +10,6 @@
 TMML::TMML()
 {
     ResetDefaults();
-    Midis = std::make_unique<TMidis>();
     Macros = std::make_unique<TMMLMacros>();
     Tracks = std::make_unique<TTracks>();
     Tracks->ResetTracks();
@@ -17,7 +17,6 @@ TMML::TMML()
 
 TMML::~TMML()
 {
-    Midis.reset();
     Macros.reset();
     Tracks.reset();
 }
@@ -32,7 +31,7 @@ void TMML::ResetDefaults()
 
 std::string TMML::LineText() const { return "( 行 : " + std::to_string(Line) + " )"; }
 
-void TMML::CompileDocument(std::string_view text, TMessagePane& memo)
+TSong TMML::CompileDocument(std::string_view text, const TPortTempos& tempos)
 {
     // Every line, however it was ended (CR LF, LF or a lone CR), is followed by CR LF, as the
     // lines the editor hands over are; one pass over one buffer, so a document of many short
@@ -51,10 +50,10 @@ void TMML::CompileDocument(std::string_view text, TMessagePane& memo)
         joined += "\r\n";
         pos = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
     }
-    CompileText(Utf8ToCp932(joined), memo);
+    return CompileText(Utf8ToCp932(joined), tempos);
 }
 
-void TMML::Compile(const std::vector<std::string>& lines, TMessagePane& memo)
+TSong TMML::Compile(const std::vector<std::string>& lines, const TPortTempos& tempos)
 {
     // The language is defined over Shift-JIS bytes with CR LF after every line.
     std::string text;
@@ -65,16 +64,14 @@ void TMML::Compile(const std::vector<std::string>& lines, TMessagePane& memo)
         text += line;
         text += "\r\n";
     }
-    CompileText(Utf8ToCp932(text), memo);
+    return CompileText(Utf8ToCp932(text), tempos);
 }
 
-void TMML::CompileText(std::string text, TMessagePane& memo)
+TSong TMML::CompileText(std::string text, const TPortTempos& tempos)
 {
-    MessageMemo = &memo;
     ResetDefaults();
-    // A device that cannot be opened raises out of the compilation: nothing is compiled, and the
-    // caller shows why.
-    ReopenPorts(true);
+    song_ = TSong{};
+    song_.Tempos = tempos;
 
     TupletNotesLeft = 0;
     TupletTicksLeft = 0;
@@ -84,14 +81,12 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
     Macros->Clear();
     Tracks->ResetTracks();
     ChordDelay = 0;
-    memo.Clear();
     Line = 1;
     ParallelStartTick = -1;
     ParallelEndTick = -1;
     ParallelStartSerial = 0;
     ParallelStartTime = 0.0;
     ParallelEndTime = 0.0;
-    cancelled_ = false;
     eventCount_ = 0;
     warningCount_ = 0;
     commandCount_ = 0;
@@ -109,42 +104,68 @@ void TMML::CompileText(std::string text, TMessagePane& memo)
         const char* p = text.c_str();
         frames_.push_back(TSourceFrame{p, 1, &p, p, 1, 1, nullptr});
         CompileBlock(0, p);
+        ReleaseOpenSlurs();
         frames_.clear();
         SortAll();
         ReportOmittedWarnings();
     } catch (const Exception& e) {
+        const std::string shown = e.Message() + LineText();
+        // The events made before the error stay and can be played, so a slur the error cut off
+        // must not leave its key sounding either. The release's events carry the line of the main
+        // text where the compilation stopped; if even they do not fit, the lists stay as they are.
+        if (!frames_.empty()) {
+            frames_.resize(1);
+            // The cursor the main frame watched went out of scope with the try block.
+            TSourceFrame& frame = frames_.front();
+            const char* stop = frame.Command != nullptr ? frame.Command : frame.Start;
+            frame.Cursor = &stop;
+            try {
+                ReleaseOpenSlurs();
+            } catch (const Exception&) {
+            } catch (const std::bad_alloc&) {
+            }
+        }
         frames_.clear();
         SortAll();
         ReportOmittedWarnings();
-        memo.ShowError(e.Message() + LineText());
+        song_.Error = shown;
+        song_.ErrorLine = Line;
     } catch (const std::bad_alloc&) {
         frames_.clear();
         SortAll();
         ReportOmittedWarnings();
-        memo.ShowError(std::string(MMLMessage::OutOfMemory) + LineText());
+        song_.Error = std::string(MMLMessage::OutOfMemory) + LineText();
+        song_.ErrorLine = Line;
     } catch (const TCompileCancelled&) {
         frames_.clear();
-        cancelled_ = true;
+        song_.Cancelled = true;
     }
     cancelRequested_.store(false, std::memory_order_relaxed);
+    return std::move(song_);
 }
 
-void TMML::ReopenPorts(bool clearLists)
+void TMML::ReleaseOpenSlurs()
 {
-    // Every port is stopped and closed before its list is rebuilt, so no timer reads a list
-    // while it changes, and a changed assignment takes effect now.
-    for (int i = 0; i < TMidis::PortCount; ++i) {
-        TMidi& player = PortAt(i);
-        player.Stop();
-        player.Close();
-        if (clearLists) player.Elements.Clear();
-        if (PortDevices[static_cast<std::size_t>(i)] >= 0) player.Open(PortDevices[static_cast<std::size_t>(i)]);
+    // A slur or tie still open when the text ends has no later note to end it, and a key left
+    // with a note-on and no note-off would hang in an exported file and on any device that misses
+    // the final All Sound Off. Each track releases its keys where its clock stands, with the bend
+    // centre it owes, as the note that closed the run would have.
+    const int current = CurrentTrack;
+    // After everything made so far, also after the earlier voices of a block left open.
+    NextSerial = std::max(parallelSerialEnd_, NextSerial);
+    for (int n = 1; n <= TTracks::TrackCount; ++n) {
+        TTrack& track = Tracks->TrackAt(n);
+        if (track.Held.empty()) continue;
+        CurrentTrack = n;
+        ReleaseHeld();
+        track.Slur = false;
     }
+    CurrentTrack = current;
 }
 
 void TMML::SortAll()
 {
-    for (int i = 0; i < TMidis::PortCount; ++i) PortAt(i).Elements.Sort();
+    for (TMidiElements& list : song_.Ports) list.Sort();
 }
 
 namespace {

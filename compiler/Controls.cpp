@@ -35,21 +35,21 @@ bool TMML::ReadRelative(const char*& p, std::int32_t current, std::int64_t& valu
 void TMML::Warn(const char* message)
 {
     if (++warningCount_ > MaxWarnings) return;  // counted only: no line is looked up or written
-    if (MessageMemo == nullptr || frames_.empty()) return;  // a reader used outside a compilation
+    if (frames_.empty()) return;  // a reader used outside a compilation
     // The line is that of the cursor, counted as for an error; the compilation goes on.
     const TSourceFrame& top = frames_.back();
     const int saved = Line;
     Line = LineAt(frames_.back(), *top.Cursor);
     const std::string text = std::string(MMLMessage::WarningPrefix) + message + LineText();
     Line = saved;
-    MessageMemo->Add(text);
+    song_.Memo.push_back(text);
 }
 
 void TMML::ReportOmittedWarnings()
 {
-    if (warningCount_ <= MaxWarnings || MessageMemo == nullptr) return;
-    MessageMemo->Add(std::string(MMLMessage::WarningPrefix) + MMLMessage::WarningsOmitted +
-                     std::to_string(warningCount_ - MaxWarnings) + MMLMessage::WarningsOmittedEnd);
+    if (warningCount_ <= MaxWarnings) return;
+    song_.Memo.push_back(std::string(MMLMessage::WarningPrefix) + MMLMessage::WarningsOmitted +
+                         std::to_string(warningCount_ - MaxWarnings) + MMLMessage::WarningsOmittedEnd);
 }
 
 // t n, t+n, t-n: a tempo event on the current track's port, whose player takes the tempo at once
@@ -62,7 +62,7 @@ void TMML::CommandTempo(const char*& p)
     if (value < 30 || value > 500) return Warn(MMLMessage::TempoOutOfRange);
     TMidiElement& event = Emit(ekTempo);
     event.Tempo = Tempo;
-    PortAt((Current().Channel - 1) / 16).SetTempo(Tempo);
+    song_.Tempos[static_cast<std::size_t>((Current().Channel - 1) / TSong::ChannelsPerPort)] = Tempo;
 }
 
 // @program,msb,lsb: bank select first, then the program change; only what is given is sent.

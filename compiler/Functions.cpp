@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "MMLtoMID.h"
+#include "formats/Chars.h"
 
 namespace {
 
@@ -42,8 +43,7 @@ std::string TMML::ReadFunctionName(const char*& p)
 void TMML::CallFunction(const char*& p)
 {
     std::string name = ReadFunctionName(p);
-    for (char& c : name)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : name) c = AsciiUpper(c);
     if (name == "#ASSIGN") {
         // #ASSIGN(channel,track): from here on the track plays on that channel.
         SkipOne(p);
@@ -72,7 +72,7 @@ void TMML::InitSoundModule(const char* kind, const char*& p)
 {
     std::int32_t port = 0;
     if (!TryNumber(p, port)) Error(MMLMessage::BadParameter);
-    if (port < 1 || port > TMidis::PortCount) Error(MMLMessage::ParameterOutOfRange);
+    if (port < 1 || port > TSong::PortCount) Error(MMLMessage::ParameterOutOfRange);
     for (const auto& reset : Resets) {
         if (std::strcmp(reset.Kind, kind) != 0) continue;
         TMidiElement& sysex = EmitOnPort(ekSysEx, port - 1);

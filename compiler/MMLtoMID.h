@@ -1,5 +1,6 @@
 // The MML compiler: the compile driver, the source readers, the per-track state and the command
-// loop, and the collection of the four port players that receives the compiled events.
+// loop. A compilation returns the song it made as a value (song/Song.h); the compiler never
+// touches a player or a device.
 //
 // The compiler reads the editor's text as Shift-JIS bytes through one cursor, a pointer into a
 // zero-terminated buffer that Compile owns. Every reader takes the cursor by reference and leaves
@@ -15,19 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "TMIDI.h"
-
-// The message pane and the modal error display that a compilation reports to. The main window
-// and the command-line tool both implement it. Texts are UTF-8.
-class TMessagePane {
-public:
-    virtual ~TMessagePane() = default;
-    virtual void Clear() = 0;
-    // One entry of the pane; it may hold line ends of its own (a macro body that spans lines).
-    virtual void Add(const std::string& line) = 0;
-    // The error box: the message followed by the line text. Returns when the user has seen it.
-    virtual void ShowError(const std::string& text) = 0;
-};
+#include "song/Song.h"
 
 // One read argument of a command: present or not, and its value (0 when absent).
 struct TMMLParam {
@@ -104,40 +93,6 @@ private:
     std::array<TTrack, TrackCount> items_{};
 };
 
-// The four port players and the whole-song queries. Item 0 is port 1.
-//
-// The whole-song operations run on the GUI thread; AllFinished, LongestPort and StopAll may also
-// be called from a display refresh on another thread. The collection keeps no state of its own.
-class TMidis {
-public:
-    static constexpr int PortCount = 4;
-
-    // Without a service or clock the players use the process's MIDI service and the system clock.
-    explicit TMidis(TMidiOutService* service = nullptr, TClock* clock = nullptr);
-    TMidi& Items(int port) const;
-    int Count() const { return PortCount; }
-
-    // Start on ports 1 to 4; each refuses when its device is closed or its list empty.
-    void StartAll();
-    // Resume on every port that has events and has not finished.
-    void ResumeAll();
-    void StopAll();
-    // Stops every port, replays each port's non-note events before target (in ticks) and resumes
-    // all of them from one common position: the earliest Time at which a port continues.
-    void Seek(std::int32_t target);
-    // True when every port that has events and an open device has finished. A port without a
-    // device never plays, so waiting for it would keep the song from ever ending.
-    bool AllFinished() const;
-    bool IsEmpty() const;
-    // The largest Tick of a last event over the four lists (an empty list counts 0).
-    std::int32_t SongLength() const;
-    // The port whose last event is latest; among equal ends the higher port wins.
-    int LongestPort() const;
-
-private:
-    std::array<std::unique_ptr<TMidi>, PortCount> items_;
-};
-
 // One macro: its bracketed name as written ("[Intro]"), its body verbatim, and the line on which
 // the body begins, from which lines inside the body are counted when it is expanded.
 struct TMMLMacro {
@@ -210,32 +165,30 @@ public:
     ~TMML();
 
     void ResetDefaults();
-    TMidi& PortAt(int i) const { return Midis->Items(i); }
     TTrack& TrackAt(int n) { return Tracks->TrackAt(n); }
     std::string LineText() const;
 
-    // Compiles the editor's lines (UTF-8) into the four players' event lists. Never lets a compile
-    // error out: the first error is shown through memo.ShowError with its line, and the events
-    // made before it stay, sorted. Only a device of PortDevices that cannot be opened raises, before
-    // anything is compiled.
-    void Compile(const std::vector<std::string>& lines, TMessagePane& memo);
+    // The tempo of each port's player when nothing sets it: a port without a tempo command keeps
+    // the tempo its player had, which the caller passes in (a fresh player has 120).
+    using TPortTempos = std::array<int, TSong::PortCount>;
+    static constexpr TPortTempos FreshTempos{TSong::DefaultTempo, TSong::DefaultTempo, TSong::DefaultTempo,
+                                             TSong::DefaultTempo};
+
+    // Compiles the editor's lines (UTF-8) into a song. Never lets a compile error out: the first
+    // error is in the song with its line, and the events made before it stay, sorted.
+    TSong Compile(const std::vector<std::string>& lines, const TPortTempos& tempos = FreshTempos);
     // The same from the editor's whole text (UTF-8): every line, ended by CR LF, LF or a lone CR
     // (or by the end of the text), is compiled as if it were one of the lines above.
     // (Named apart from Compile so that a braced list of lines never reads as one text.)
-    void CompileDocument(std::string_view text, TMessagePane& memo);
+    TSong CompileDocument(std::string_view text, const TPortTempos& tempos = FreshTempos);
     // The same from Shift-JIS text that already has its line ends (what Compile builds from the
     // lines); used by Compile itself and by tools that hold the bytes.
-    void CompileText(std::string text, TMessagePane& memo);
-    // What a compilation does to the ports before it compiles: every player stopped and closed,
-    // its list emptied when clearLists is set, and the device of PortDevices opened. A device that
-    // cannot be opened raises; the ports before it are already reopened.
-    void ReopenPorts(bool clearLists);
+    TSong CompileText(std::string text, const TPortTempos& tempos = FreshTempos);
 
     // Set from another thread to end a compilation running on a worker thread as soon as it reads
-    // its next command: CompileText then returns with Cancelled() true, having shown nothing. The
-    // lists hold whatever was made so far; the caller throws them away.
+    // its next command: the song then comes back with Cancelled set, holding whatever was made so
+    // far, which the caller throws away.
     void RequestCancel() { cancelRequested_.store(true, std::memory_order_relaxed); }
-    bool Cancelled() const { return cancelled_; }
 
     std::unique_ptr<TMMLMacros> Macros;
     std::unique_ptr<TTracks> Tracks;
@@ -254,10 +207,6 @@ public:
     std::int32_t ChordDelay = 0;
     std::int32_t TupletNotesLeft = 0;
     std::int32_t TupletTicksLeft = 0;
-    std::unique_ptr<TMidis> Midis;
-    // The device number each port opens at every compilation (entry 0 is port 1); -1 leaves the
-    // port closed. The port dialog, or the command-line tool, sets it.
-    std::array<int, TMidis::PortCount> PortDevices{-1, -1, -1, -1};
 
     // --- The source readers. Each takes the cursor by reference. ---
     static void SkipToLineEnd(const char*& p);
@@ -352,13 +301,15 @@ private:
     // Moves the current track's clocks to a tick and time of its own note events.
     void SetClock(std::int64_t tick, double time);
     void ReleaseHeld();
+    // At the end of a compilation: the keys every track still holds by a slur or tie are released.
+    void ReleaseOpenSlurs();
     void SortAll();
     int LineAt(TSourceFrame& frame, const char* pos);
     // Sets Line to the line of pos (or of the innermost cursor) once per error.
     void LocateError(const char* pos);
 
     std::vector<TSourceFrame> frames_;
-    TMessagePane* MessageMemo = nullptr;  // the pane of the latest compilation; not owned
+    TSong song_;  // what the compilation in progress has made
     int eventCount_ = 0;
     std::int64_t warningCount_ = 0;
     std::int64_t commandCount_ = 0;
@@ -367,7 +318,6 @@ private:
     std::int32_t parallelSerialEnd_ = 0;    // one past the largest serial of the open block
     bool errorLocated_ = false;
     std::atomic<bool> cancelRequested_{false};
-    bool cancelled_ = false;
 };
 
 // The compile error texts, exactly as the user sees them.

@@ -2,6 +2,7 @@
 // use and expanded by every later one.
 #include "Encoding.h"
 #include "MMLtoMID.h"
+#include "formats/Chars.h"
 
 int TMMLMacros::IndexOf(const std::string& name) const
 {
@@ -43,7 +44,7 @@ std::string TMML::ReadBracket(const char*& p)
     std::string text(open, p);
     if (text == "[$]") return text;
     const char first = open[1];
-    if ((first >= '0' && first <= '9') || first == '$') {
+    if (IsAsciiDigit(first) || first == '$') {
         const char* q = open + 1;
         const std::int32_t track = ReadNumber(q);
         if (q != close) Error(MMLMessage::MacroNameStartsWithDigit);
@@ -82,7 +83,7 @@ void TMML::DefineMacro(const std::string& name, const char*& p)
         macro.Body += c;
         ++p;
     }
-    if (MessageMemo != nullptr) MessageMemo->Add(Cp932ToUtf8(macro.Name + "  " + macro.Body));
+    song_.Memo.push_back(Cp932ToUtf8(macro.Name + "  " + macro.Body));
     Macros->Add(std::move(macro));
 }
 

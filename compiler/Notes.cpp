@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "MMLtoMID.h"
+#include "formats/Chars.h"
 
 namespace {
 constexpr std::uint8_t NoteOff = 0x80;
@@ -66,7 +67,7 @@ std::int32_t TMML::ReadTiedLength(const char*& p, bool zeroDefault)
 // A note letter and its accidentals as a key number; c of octave 3 is key 60.
 std::int32_t TMML::NoteNumber(const char*& p)
 {
-    const char letter = static_cast<char>(*p & ~0x20);
+    const char letter = AsciiUpper(*p);
     ++p;
     std::int64_t key = Pitch[letter - 'A'];
     for (;; ++p) {

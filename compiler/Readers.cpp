@@ -1,19 +1,10 @@
 // The small readers every command shares: blanks, line ends, numbers and argument lists.
 #include <cstring>
 
+#include "Chars.h"
 #include "MMLtoMID.h"
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // Reads a number without raising: the cursor always moves past the run it collected, and the
 // result says whether the run was a valid number. Lengths and optional arguments use this
@@ -37,7 +28,7 @@ bool TryReadNumber(const char*& p, std::int32_t& value)
     // The longest run of minus signs and digits; valid only as one optional leading minus sign
     // followed by digits, within the 32-bit range.
     const char* start = p;
-    while (*p == '-' || IsDigit(*p)) ++p;
+    while (*p == '-' || IsAsciiDigit(*p)) ++p;
     const char* q = start;
     const bool negative = q < p && *q == '-';
     if (negative) ++q;
@@ -45,7 +36,7 @@ bool TryReadNumber(const char*& p, std::int32_t& value)
     std::int64_t v = 0;
     const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
     for (; q < p; ++q) {
-        if (!IsDigit(*q)) return false;
+        if (!IsAsciiDigit(*q)) return false;
         v = v * 10 + (*q - '0');
         if (v > limit) return false;
     }
@@ -66,7 +57,7 @@ bool TMML::SkipControls(const char*& p)
     return *p == '\0';
 }
 
-bool TMML::IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool TMML::IsLetter(char c) { return IsAsciiLetter(c); }
 
 std::int32_t TMML::ReadNumber(const char*& p)
 {

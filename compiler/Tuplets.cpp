@@ -1,6 +1,7 @@
 // Tuplets: {notes}length shares one written length evenly among the notes, rests and chords
 // between the braces. The notes carry no lengths of their own: each asks the length reader,
 // which hands out the next share.
+#include "Commands.h"
 #include "MMLtoMID.h"
 
 void TMML::BeginTuplet(const char*& p)
@@ -8,28 +9,35 @@ void TMML::BeginTuplet(const char*& p)
     const char* const open = p;
     TupletNotesLeft = 0;
     ++p;
-    // Count ahead without compiling. The letters of @E and @X and of a comment are no notes; a
-    // chord counts once.
+    // Count ahead without compiling. The letter after "@" (of @E, @X) and a comment are no notes;
+    // a chord counts once.
     std::int32_t count = 0;
     const char* q = p;
-    for (; *q != '}'; ++q) {
-        const char c = *q;
-        if (c == '\0') ErrorAt(MMLMessage::SyntaxError, open);
-        if (c == '/' && q[1] == '/') {
-            SkipToLineEnd(q);
-            if (*q == '\0') ErrorAt(MMLMessage::SyntaxError, open);
+    for (;;) {
+        if (*q == '\0') ErrorAt(MMLMessage::SyntaxError, open);
+        const TCommand command = CommandOf(q);
+        if (command == TCommand::TupletClose) break;
+        switch (command) {
+        case TCommand::Comment:
+        case TCommand::Chord:
+            if (command == TCommand::Chord) ++count;
+            q = AfterBody(q);
+            if (q == nullptr) ErrorAt(MMLMessage::SyntaxError, open);
             continue;
+        case TCommand::Bracket:
+            Error(MMLMessage::MacroInTuplet);
+        case TCommand::TupletOpen:
+            Error(MMLMessage::NestedTuplet);
+        case TCommand::Program:
+        case TCommand::Effects:
+        case TCommand::SysEx:
+            if (IsLetter(q[1])) ++q;
+            break;
+        default:
+            if (IsNoteOrRest(command)) ++count;
+            break;
         }
-        if (c == '[') Error(MMLMessage::MacroInTuplet);
-        if (c == '{') Error(MMLMessage::NestedTuplet);
-        if (c == '\'') {
-            ++count;
-            for (++q; *q != '\''; ++q)
-                if (*q == '\0') ErrorAt(MMLMessage::SyntaxError, open);
-            continue;
-        }
-        const char u = static_cast<char>(c & ~0x20);
-        if (((u >= 'A' && u <= 'G') || u == 'R') && q[-1] != '@') ++count;
+        ++q;
     }
     // The body is compiled again after this look-ahead, so the look-ahead alone is what a repeat
     // around a tuplet with a long body would otherwise do without ever reaching the bound.

@@ -38,14 +38,14 @@ TSynthEngine& TDeviceCatalog::Synth()
     return *synth_;
 }
 
-std::unique_ptr<TMidiOutDevice> TDeviceCatalog::Open(int id, TSysExDone done)
+std::unique_ptr<TMidiOutDevice> TDeviceCatalog::Open(int id)
 {
     if (id < 0 || id >= DeviceCount()) RaiseNoSuchDevice(id);
     const TEntry& entry = entries_[static_cast<std::size_t>(id)];
     switch (entry.Kind) {
-    case TKind::Builtin: return Synth().OpenPart(entry.Part, std::move(done));
-    case TKind::Alsa: return OpenMidiPort(TPortApi::Alsa, entry.Port, std::move(done));
-    case TKind::Jack: return OpenMidiPort(TPortApi::Jack, entry.Port, std::move(done));
+    case TKind::Builtin: return Synth().OpenPart(entry.Part);
+    case TKind::Alsa: return OpenMidiPort(TPortApi::Alsa, entry.Port);
+    case TKind::Jack: return OpenMidiPort(TPortApi::Jack, entry.Port);
     }
     RaiseNoSuchDevice(id);
 }

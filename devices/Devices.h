@@ -25,7 +25,7 @@ public:
 
     int DeviceCount() override;
     std::string DeviceName(int id) override;
-    std::unique_ptr<TMidiOutDevice> Open(int id, TSysExDone done) override;
+    std::unique_ptr<TMidiOutDevice> Open(int id) override;
 
     std::vector<std::string> Names() const;
 
@@ -57,4 +57,4 @@ enum class TPortApi { Alsa, Jack };
 // sequencer, no JACK server running). Neither case prints anything.
 std::vector<std::string> ListMidiPorts(TPortApi api);
 // Opens the port of that name; raises an Exception when it is gone or refuses.
-std::unique_ptr<TMidiOutDevice> OpenMidiPort(TPortApi api, const std::string& port, TSysExDone done);
+std::unique_ptr<TMidiOutDevice> OpenMidiPort(TPortApi api, const std::string& port);

@@ -7,7 +7,7 @@
 
 #include "Exception.h"
 #include "Synth.h"
-#include "Timeline.h"
+#include "song/Timeline.h"
 #include "Wav.h"
 
 namespace {
@@ -116,17 +116,7 @@ private:
 
 }  // namespace
 
-TRenderInput RenderInputOf(const std::array<const TMidi*, TRenderInput::Ports>& players)
-{
-    TRenderInput input;
-    for (std::size_t port = 0; port < players.size(); ++port) {
-        input.Lists[port] = &players[port]->Elements;
-        input.StartTempos[port] = players[port]->Tempo;
-    }
-    return input;
-}
-
-TAudioRenderer::TAudioRenderer(const TRenderInput& input, TRenderOptions options) : options_(std::move(options))
+TAudioRenderer::TAudioRenderer(const TSong& song, TRenderOptions options) : options_(std::move(options))
 {
     if (options_.SampleRate != 44100 && options_.SampleRate != 48000)
         throw Exception("サンプリング周波数は 44100 か 48000 です: " + std::to_string(options_.SampleRate));
@@ -134,15 +124,11 @@ TAudioRenderer::TAudioRenderer(const TRenderInput& input, TRenderOptions options
 
     // When each port sends each event. A player sends its list strictly in order, so an event
     // whose Time lies a rounding error before its predecessor's goes out with it.
-    constexpr int ports = TRenderInput::Ports;
-    std::array<std::vector<double>, ports> times;
+    constexpr int ports = TSong::PortCount;
+    const std::array<std::vector<double>, ports> times = SendTimes(song);
     std::size_t total = 0;
-    for (int p = 0; p < ports; ++p) {
-        const TMidiElements* list = input.Lists[static_cast<std::size_t>(p)];
-        if (list == nullptr || list->Count() == 0) continue;
-        auto& ms = times[static_cast<std::size_t>(p)];
-        ms = SendTimes(*list, input.StartTempos[static_cast<std::size_t>(p)]);
-        for (std::size_t i = 1; i < ms.size(); ++i) ms[i] = std::max(ms[i], ms[i - 1]);
+    for (const std::vector<double>& ms : times) {
+        if (ms.empty()) continue;
         if (!(ms.back() <= MaxSongSeconds * 1000.0))
             throw Exception("曲が長すぎて WAV ファイルに書き出せません (書き出せるのは 6 時間まで)");
         total += ms.size() + 1;
@@ -175,7 +161,7 @@ TAudioRenderer::TAudioRenderer(const TRenderInput& input, TRenderOptions options
             schedule_.push_back(step);
             continue;
         }
-        const TMidiElement& e = input.Lists[static_cast<std::size_t>(port)]->Items(static_cast<int>(index));
+        const TMidiElement& e = song.Ports[static_cast<std::size_t>(port)].Items(static_cast<int>(index));
         if (e.Kind == ekShortMessage) {
             step.Kind = Short;
             step.Status = e.Status;
@@ -185,7 +171,7 @@ TAudioRenderer::TAudioRenderer(const TRenderInput& input, TRenderOptions options
             // A player passes an empty message over.
             step.Kind = SysEx;
             step.SysExIndex = static_cast<std::uint32_t>(sysex_.size());
-            sysex_.push_back(TSysExHeader{sysex_.size() + 1, e.SysExData});
+            sysex_.push_back(e.SysExData);
         } else {
             continue;  // tempo and wait events send nothing
         }
@@ -200,8 +186,8 @@ TRenderResult TAudioRenderer::Write(const std::string& path, const TRenderProgre
     const auto engine = std::make_shared<TSynthEngine>(options_.Soundfont, false, options_.SampleRate);
     TWavWriter wav(path, Channels, options_.SampleRate);
     // Each port's events go through the device of its part, as the players send them.
-    std::array<std::unique_ptr<TMidiOutDevice>, TRenderInput::Ports> parts;
-    for (int p = 0; p < TRenderInput::Ports; ++p) parts[static_cast<std::size_t>(p)] = engine->OpenPart(p, [](std::uint64_t) {});
+    std::array<std::unique_ptr<TMidiOutDevice>, TSong::PortCount> parts;
+    for (int p = 0; p < TSong::PortCount; ++p) parts[static_cast<std::size_t>(p)] = engine->OpenPart(p);
 
     constexpr TRenderResult cancelled{TRenderStatus::Cancelled, 0, 0.0};
     if (progress && !progress(0.0)) return cancelled;
@@ -226,8 +212,8 @@ TRenderResult TAudioRenderer::Write(const std::string& path, const TRenderProgre
     return {TRenderStatus::Done, run.Rendered(), static_cast<double>(run.Rendered()) / rate};
 }
 
-TRenderResult RenderWav(const std::string& path, const TRenderInput& input, const TRenderOptions& options,
+TRenderResult RenderWav(const std::string& path, const TSong& song, const TRenderOptions& options,
                         const TRenderProgress& progress)
 {
-    return TAudioRenderer(input, options).Write(path, progress);
+    return TAudioRenderer(song, options).Write(path, progress);
 }

@@ -14,17 +14,7 @@
 #include <vector>
 
 #include "MidiOut.h"
-#include "TMIDI.h"
-
-// The compiled piece: port p's list and the tempo its player holds before its first tempo event
-// (the player's Tempo after the compilation).
-struct TRenderInput {
-    static constexpr int Ports = 4;
-    std::array<const TMidiElements*, Ports> Lists{};  // nullptr: nothing on that port
-    std::array<int, Ports> StartTempos{120, 120, 120, 120};
-};
-// The four players as a compilation left them.
-TRenderInput RenderInputOf(const std::array<const TMidi*, TRenderInput::Ports>& players);
+#include "song/Song.h"
 
 struct TRenderOptions {
     std::string Soundfont;   // empty: TSynthEngine::DefaultSoundfont()
@@ -59,10 +49,11 @@ public:
     static constexpr double QuietSeconds = 0.2;
     static constexpr float QuietLevel = 1e-4f;
 
-    // Copies what it needs from the lists, so they may change (a new compilation) while Write runs
-    // on another thread. Raises Exception for a sample rate other than 44100 or 48000 and for a
-    // piece longer than MaxSongSeconds, before anything is rendered.
-    TAudioRenderer(const TRenderInput& input, TRenderOptions options);
+    // Each port's events from the tempo its player takes. Copies what it needs from the song, so
+    // the song may change (a new compilation) while Write runs on another thread. Raises Exception
+    // for a sample rate other than 44100 or 48000 and for a piece longer than MaxSongSeconds,
+    // before anything is rendered.
+    TAudioRenderer(const TSong& song, TRenderOptions options);
 
     int SampleRate() const { return options_.SampleRate; }
     // The frame at which the last event sounds: the tail starts there.
@@ -85,10 +76,10 @@ private:
 
     TRenderOptions options_;
     std::vector<TScheduled> schedule_;
-    std::vector<TSysExHeader> sysex_;
+    std::vector<std::vector<std::uint8_t>> sysex_;
     std::int64_t lastFrame_ = 0;
 };
 
-// TAudioRenderer(input, options).Write(path, progress).
-TRenderResult RenderWav(const std::string& path, const TRenderInput& input, const TRenderOptions& options,
+// TAudioRenderer(song, options).Write(path, progress).
+TRenderResult RenderWav(const std::string& path, const TSong& song, const TRenderOptions& options,
                         const TRenderProgress& progress = {});

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <mutex>
 #include <thread>
 
 #include "Devices.h"
 #include "Exception.h"
+#include "JackWatch.h"
 
 namespace {
 
@@ -59,121 +59,13 @@ RtMidi::Api ApiOf(TPortApi api) { return api == TPortApi::Alsa ? RtMidi::LINUX_A
 // latest error is kept so that a failed open can say why.
 void KeepError(RtMidiError::Type, const std::string& text, void* where) { *static_cast<std::string*>(where) = text; }
 
-// Watches, for one open JACK output, the server and the port it sends to. RtMidi's own client is
-// out of reach, and RtMidi waits without end for room in its message buffer, which only the
-// server's periods empty: once the server is gone, the next send that finds the buffer full would
-// hang the player's timer thread, and with it every Stop. So the watch counts the periods with a
-// client of its own, keeps account of what was written in the last ones, and lets a send through
-// only when it fits; it tells when the server ends, stops running or the destination disappears.
-class TJackWatch {
-public:
-    // RtMidi's buffer between the sending thread and its JACK process callback, which empties it
-    // completely every period.
-    static constexpr std::size_t BufferBytes = 16383;
-
-    // nullptr when no server answers.
-    static std::unique_ptr<TJackWatch> Open(const std::string& destination)
-    {
-        auto watch = std::unique_ptr<TJackWatch>(new TJackWatch(destination));
-        jack_status_t status{};
-        watch->client_ = jack_client_open("Quaverly watch", JackNoStartServer, &status);
-        if (watch->client_ == nullptr) return nullptr;
-        jack_set_process_callback(watch->client_, Process, watch.get());
-        jack_on_info_shutdown(watch->client_, Shutdown, watch.get());
-        jack_set_port_registration_callback(watch->client_, PortRegistration, watch.get());
-        if (jack_activate(watch->client_) != 0) return nullptr;
-        return watch;
-    }
-
-    ~TJackWatch()
-    {
-        if (client_ == nullptr) return;
-        if (!serverGone_) jack_deactivate(client_);
-        jack_client_close(client_);
-    }
-
-    bool Lost()
-    {
-        if (lost_) return true;
-        // The registration callback only notes that ports went away; which ones is asked here,
-        // outside the server's notification thread.
-        if (portsRemoved_.exchange(false) && jack_port_by_name(client_, destination_.c_str()) == nullptr) lost_ = true;
-        return lost_;
-    }
-    bool ServerGone() const { return serverGone_; }
-
-    // Waits until a message of size bytes fits into RtMidi's buffer and books it there; false
-    // when it never will (the device is lost, or the message is larger than the buffer, which
-    // RtMidi would drop). Called under the player's device lock, one sender at a time.
-    bool Reserve(std::size_t size)
-    {
-        const std::size_t cost = size + sizeof(int);  // RtMidi stores the length in front
-        if (cost > BufferBytes) return false;
-        auto lastCycleSeen = std::chrono::steady_clock::now();
-        std::uint64_t seen = cycles_;
-        for (;;) {
-            if (Lost()) return false;
-            const std::uint64_t now = cycles_;
-            // A message written while the watch was in period c went out by the end of period
-            // c + 2 at the latest, whatever order the server runs its clients in.
-            while (!written_.empty() && written_.front().first + 3 <= now) {
-                booked_ -= written_.front().second;
-                written_.pop_front();
-            }
-            if (booked_ + cost <= BufferBytes) {
-                written_.emplace_back(now, cost);
-                booked_ += cost;
-                return true;
-            }
-            if (now != seen) {
-                seen = now;
-                lastCycleSeen = std::chrono::steady_clock::now();
-            } else if (std::chrono::steady_clock::now() - lastCycleSeen > StallLimit) {
-                lost_ = true;  // a server that runs no period for this long is not coming back
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-
-private:
-    static constexpr std::chrono::seconds StallLimit{2};
-
-    explicit TJackWatch(std::string destination) : destination_(std::move(destination)) {}
-
-    static int Process(jack_nframes_t, void* arg)
-    {
-        ++static_cast<TJackWatch*>(arg)->cycles_;
-        return 0;
-    }
-    static void Shutdown(jack_status_t, const char*, void* arg)
-    {
-        auto& watch = *static_cast<TJackWatch*>(arg);
-        watch.serverGone_ = true;
-        watch.lost_ = true;
-    }
-    static void PortRegistration(jack_port_id_t, int registered, void* arg)
-    {
-        if (registered == 0) static_cast<TJackWatch*>(arg)->portsRemoved_ = true;
-    }
-
-    const std::string destination_;
-    jack_client_t* client_ = nullptr;
-    std::atomic<std::uint64_t> cycles_{0};
-    std::atomic<bool> lost_{false};
-    std::atomic<bool> serverGone_{false};
-    std::atomic<bool> portsRemoved_{false};
-    std::deque<std::pair<std::uint64_t, std::size_t>> written_;  // period seen, bytes
-    std::size_t booked_ = 0;
-};
-
-// The RtMidi output of one port. A system-exclusive message is sent before the call returns, so
-// its buffer is done at once.
+// The RtMidi output of one port. RtMidi copies a message into the ALSA sequencer or the JACK
+// port's buffer before sendMessage returns, so nothing here keeps the bytes.
 class TRtMidiDevice : public TMidiOutDevice {
 public:
-    TRtMidiDevice(std::unique_ptr<RtMidiOut> out, std::unique_ptr<std::string> error, TSysExDone done,
-                  std::chrono::microseconds drain, std::unique_ptr<TJackWatch> watch)
-        : out_(std::move(out)), error_(std::move(error)), done_(std::move(done)), drain_(drain), watch_(std::move(watch))
+    TRtMidiDevice(std::unique_ptr<RtMidiOut> out, std::unique_ptr<std::string> error, std::chrono::microseconds drain,
+                  std::unique_ptr<TJackWatch> watch)
+        : out_(std::move(out)), error_(std::move(error)), drain_(drain), watch_(std::move(watch))
     {
     }
 
@@ -194,10 +86,9 @@ public:
         if (length > 0) Send(bytes, static_cast<std::size_t>(length));
     }
 
-    void LongMessage(const TSysExHeader& header) override
+    void LongMessage(std::span<const std::uint8_t> bytes) override
     {
-        if (!header.Data.empty()) Send(header.Data.data(), header.Data.size());
-        done_(header.Id);
+        if (!bytes.empty()) Send(bytes.data(), bytes.size());
     }
 
     void Reset() override
@@ -223,7 +114,6 @@ private:
 
     std::unique_ptr<RtMidiOut> out_;
     std::unique_ptr<std::string> error_;  // where out_ reports its errors
-    TSysExDone done_;
     const std::chrono::microseconds drain_;  // how long sent messages may wait to go out
     std::unique_ptr<TJackWatch> watch_;      // JACK only
 };
@@ -264,7 +154,7 @@ std::vector<std::string> ListMidiPorts(TPortApi api)
     return ports;
 }
 
-std::unique_ptr<TMidiOutDevice> OpenMidiPort(TPortApi api, const std::string& port, TSysExDone done)
+std::unique_ptr<TMidiOutDevice> OpenMidiPort(TPortApi api, const std::string& port)
 {
     auto out = NewOutput(api);
     // Three periods and a margin: the message written just before a period began goes out at the
@@ -284,7 +174,7 @@ std::unique_ptr<TMidiOutDevice> OpenMidiPort(TPortApi api, const std::string& po
             watch = TJackWatch::Open(port);
             if (watch == nullptr) RaiseApiUnavailable(api, port);
         }
-        return std::make_unique<TRtMidiDevice>(std::move(out), std::move(error), std::move(done), drain, std::move(watch));
+        return std::make_unique<TRtMidiDevice>(std::move(out), std::move(error), drain, std::move(watch));
     }
     throw Exception("MIDI 出力デバイスが見つかりません: " + port);
 }

@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "Exception.h"
+#include "JackWatch.h"
 
 namespace {
 
@@ -56,33 +60,28 @@ std::string WithCause(std::string text)
 
 class TSynthPart : public TMidiOutDevice {
 public:
-    TSynthPart(std::shared_ptr<TSynthEngine> engine, int part, TSysExDone done)
-        : engine_(std::move(engine)), part_(part), done_(std::move(done))
-    {
-    }
+    TSynthPart(std::shared_ptr<TSynthEngine> engine, int part) : engine_(std::move(engine)), part_(part) {}
 
     void ShortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override
     {
         engine_->ShortMessage(part_, status, data1, data2);
     }
 
-    void LongMessage(const TSysExHeader& header) override
-    {
-        engine_->SysEx(part_, header.Data);
-        done_(header.Id);
-    }
+    // FluidSynth applies a system-exclusive message within the call; it keeps none of the bytes.
+    void LongMessage(std::span<const std::uint8_t> bytes) override { engine_->SysEx(part_, bytes); }
 
     void Reset() override;
+
+    bool Lost() const override { return engine_->AudioLost(); }
 
 private:
     std::shared_ptr<TSynthEngine> engine_;
     const int part_;
-    TSysExDone done_;
 };
 
 }  // namespace
 
-TSysExAction ClassifySysEx(const std::vector<std::uint8_t>& data)
+TSysExAction ClassifySysEx(std::span<const std::uint8_t> data)
 {
     const auto is = [&](std::initializer_list<int> pattern) {
         // -1 matches any byte (a device number).
@@ -117,8 +116,26 @@ void TSynthPart::Reset()
 std::string TSynthEngine::DefaultSoundfont()
 {
     if (const char* path = std::getenv("QUAVERLY_SOUNDFONT"); path != nullptr && *path != '\0') return path;
-    for (const char* path : {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2"})
-        if (FileExists(path)) return path;
+    // A General MIDI soundfont lives in sounds/sf2 of a data folder. The first one looked in is
+    // that of the prefix the program runs from (found from the program itself, so that a copy
+    // installed under /usr/local or /opt finds a soundfont installed beside it), then the
+    // system's ($XDG_DATA_DIRS), then /usr/share, where the distribution's package puts it. Run
+    // from a build folder, the first has no soundfont and the system's is found.
+    std::vector<std::string> dataFolders;
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) dataFolders.push_back((self.parent_path().parent_path() / "share").string());
+    const char* xdg = std::getenv("XDG_DATA_DIRS");
+    const std::string systemFolders = xdg != nullptr && *xdg != '\0' ? xdg : "/usr/local/share:/usr/share";
+    for (std::size_t start = 0; start <= systemFolders.size();) {
+        const std::size_t end = std::min(systemFolders.find(':', start), systemFolders.size());
+        if (end > start) dataFolders.push_back(systemFolders.substr(start, end - start));
+        start = end + 1;
+    }
+    dataFolders.emplace_back("/usr/share");
+    for (const std::string& folder : dataFolders)
+        for (const char* name : {"default-GM.sf2", "FluidR3_GM.sf2"})
+            if (const std::string path = folder + "/sounds/sf2/" + name; FileExists(path)) return path;
     return "/usr/share/sounds/sf2/FluidR3_GM.sf2";
 }
 
@@ -164,6 +181,7 @@ TSynthEngine::~TSynthEngine()
 {
     if (loader_.joinable()) loader_.join();
     if (driver_ != nullptr) delete_fluid_audio_driver(driver_);
+    audioWatch_.reset();
     delete_fluid_synth(synth_);
     delete_fluid_settings(settings_);
 }
@@ -178,26 +196,51 @@ void TSynthEngine::WaitForSoundfont()
 void TSynthEngine::StartAudio()
 {
     std::lock_guard lock(mutex_);
-    if (driver_ != nullptr) return;
+    if (driver_ != nullptr) {
+        if (audioWatch_ == nullptr || !audioWatch_->Lost()) return;
+        // The output went away while open: it is started anew, or this opening says why it cannot.
+        delete_fluid_audio_driver(driver_);
+        driver_ = nullptr;
+        audioWatch_.reset();
+    }
     // PulseAudio first (PipeWire serves it too), then the sound card directly, then JACK. The
     // output stays open once it works: every compilation reopens the devices, and reconnecting
-    // the sound each time would cost a gap and a click.
+    // the sound each time would cost a gap and a click. QUAVERLY_AUDIO_DRIVER names the one
+    // FluidSynth driver to use instead (the tests drive the engine through a JACK server of their
+    // own that way).
     setenv("JACK_NO_START_SERVER", "1", 0);  // use a JACK server that runs, never start one
-    for (const char* name : {"pulseaudio", "alsa", "jack"}) {
+    const char* chosen = std::getenv("QUAVERLY_AUDIO_DRIVER");
+    const bool only = chosen != nullptr && *chosen != '\0';
+    std::vector<const char*> names{"pulseaudio", "alsa", "jack"};
+    if (only) names = {chosen};
+    for (const char* name : names) {
         if (fluid_settings_setstr(settings_, "audio.driver", name) != FLUID_OK) continue;
         driver_ = new_fluid_audio_driver(settings_, synth_);
-        if (driver_ != nullptr) return;
+        if (driver_ == nullptr) continue;
+        if (std::strcmp(name, "jack") != 0) return;
+        audioWatch_ = TJackWatch::Open(std::string());
+        if (audioWatch_ != nullptr) return;
+        // The server went away in between: no output to trust.
+        delete_fluid_audio_driver(driver_);
+        driver_ = nullptr;
     }
+    if (only) throw Exception(WithCause(std::string("内蔵シンセサイザーの音を出せません。音声出力 ") + chosen + " につながりませんでした"));
     throw Exception(WithCause(
         "内蔵シンセサイザーの音を出せません。PulseAudio (PipeWire)、ALSA、JACK のどの音声出力にもつながりませんでした"));
 }
 
-std::unique_ptr<TMidiOutDevice> TSynthEngine::OpenPart(int part, TSysExDone done)
+bool TSynthEngine::AudioLost() const
+{
+    std::lock_guard lock(mutex_);
+    return audioWatch_ != nullptr && audioWatch_->Lost();
+}
+
+std::unique_ptr<TMidiOutDevice> TSynthEngine::OpenPart(int part)
 {
     if (part < 0 || part >= Parts) RaiseNoSuchDevice(part);
     WaitForSoundfont();
     if (audio_) StartAudio();
-    return std::make_unique<TSynthPart>(shared_from_this(), part, std::move(done));
+    return std::make_unique<TSynthPart>(shared_from_this(), part);
 }
 
 void TSynthEngine::Render(std::vector<float>& left, std::vector<float>& right, int frames)
@@ -258,7 +301,7 @@ void TSynthEngine::ShortMessage(int part, std::uint8_t status, std::uint8_t data
     }
 }
 
-void TSynthEngine::SysEx(int part, const std::vector<std::uint8_t>& data)
+void TSynthEngine::SysEx(int part, std::span<const std::uint8_t> data)
 {
     const TSysExAction action = ClassifySysEx(data);
     switch (action.Kind) {

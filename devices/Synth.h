@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
 struct _fluid_audio_driver_t;
+class TJackWatch;
 
 // What the engine does with a system-exclusive message. The engine's own handling of the resets
 // would reset all 64 channels, and its GS rhythm-part setting addresses only the first 16, so both
@@ -26,7 +28,7 @@ struct TSysExAction {
 };
 // data is the whole message, F0 ... F7. Recognised resets: GM system on, GM2 system on, GS reset
 // and XG system on.
-TSysExAction ClassifySysEx(const std::vector<std::uint8_t>& data);
+TSysExAction ClassifySysEx(std::span<const std::uint8_t> data);
 
 // Owned through a shared pointer: the devices of its parts keep it alive.
 class TSynthEngine : public std::enable_shared_from_this<TSynthEngine> {
@@ -49,7 +51,7 @@ public:
     // Part 0..3 drives channels 16 x part + 1 .. 16 x part + 16 of the engine. Waits for the
     // soundfont if it is still loading and starts the audio output with the first part opened;
     // raises an Exception when either fails.
-    std::unique_ptr<TMidiOutDevice> OpenPart(int part, TSysExDone done);
+    std::unique_ptr<TMidiOutDevice> OpenPart(int part);
 
     // The engine's next frames, for an engine without audio output.
     void Render(std::vector<float>& left, std::vector<float>& right, int frames);
@@ -58,9 +60,13 @@ public:
     void RenderInterleaved(float* stereo, int frames);
     double SampleRate() const;
 
+    // The audio output has gone away while open (its JACK server ended): the parts report their
+    // devices lost, and the next opening starts the output again or says why it cannot.
+    bool AudioLost() const;
+
     // What a part's device sends: channel numbers are the part's own, 0..15.
     void ShortMessage(int part, std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
-    void SysEx(int part, const std::vector<std::uint8_t>& data);
+    void SysEx(int part, std::span<const std::uint8_t> data);
 
 private:
     void WaitForSoundfont();
@@ -71,8 +77,11 @@ private:
     _fluid_hashtable_t* settings_ = nullptr;
     _fluid_synth_t* synth_ = nullptr;
     _fluid_audio_driver_t* driver_ = nullptr;
+    // With the JACK driver: FluidSynth only logs the end of its server and plays on into nothing,
+    // so a client of the program's own listens for it.
+    std::unique_ptr<TJackWatch> audioWatch_;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable loaded_;
     bool loading_ = true;
     std::string loadError_;  // empty when the soundfont loaded

@@ -5,11 +5,11 @@
 #include <map>
 #include <utility>
 
-#include "Timeline.h"
+#include "song/Timeline.h"
 
 namespace {
 
-constexpr int PortCount = 4;
+constexpr int PortCount = TSong::PortCount;
 constexpr int Division = 480;  // ticks per quarter note
 
 const char* const DifferentTemposNote =
@@ -223,18 +223,16 @@ void AppendVarLen(std::vector<std::uint8_t>& out, std::uint32_t value)
     out.push_back(bytes[0]);
 }
 
-TSmfExport ExportSmf(const std::array<const TMidiElements*, 4>& lists, const std::array<int, 4>& startTempos)
+TSmfExport ExportSmf(const TSong& song)
 {
     std::array<TPortTimes, PortCount> ports;
     int reference = -1;  // the port whose range reaches furthest: its tempo changes cover every port
     for (int p = 0; p < PortCount; ++p) {
         TPortTimes& port = ports[static_cast<std::size_t>(p)];
-        port.List = lists[static_cast<std::size_t>(p)];
-        port.StartTempo = startTempos[static_cast<std::size_t>(p)];
+        port.List = &song.Ports[static_cast<std::size_t>(p)];
+        port.StartTempo = song.Tempos[static_cast<std::size_t>(p)];
         if (!port.HasEvents()) continue;
         port.Ms = SendTimes(*port.List, port.StartTempo);
-        // A player sends an item only after every item before it, whatever their Times say.
-        for (std::size_t i = 1; i < port.Ms.size(); ++i) port.Ms[i] = std::max(port.Ms[i], port.Ms[i - 1]);
         port.EndTick = TickOfTime(port.List->Last().Time);
         if (reference < 0 || port.EndTick > ports[static_cast<std::size_t>(reference)].EndTick) reference = p;
     }
@@ -255,7 +253,7 @@ TSmfExport ExportSmf(const std::array<const TMidiElements*, 4>& lists, const std
             }
         }
     } else {
-        map = {{0, startTempos[0]}};
+        map = {{0, song.Tempos[0]}};
     }
 
     if (!result.FixedTempo && !Representable(map)) {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "TMIDI.h"
+#include "song/Song.h"
 
 struct TSmfExport {
     std::vector<std::uint8_t> Bytes;  // the whole file
@@ -33,26 +33,10 @@ constexpr int SmfFixedTempo = 125;
 // fixed tempo this is 74 hours.
 constexpr std::int64_t SmfMaxTick = 0x0FFFFFFF;
 
-// lists[p] is the sorted list of port p + 1 (nullptr: no events) and startTempos[p] the tempo its
-// player has before its first tempo event. Wait events send nothing while playing and are not
-// written; tempo events become the tempo map. Raises Exception with a Japanese message when the
-// piece is longer than the file format can hold.
-TSmfExport ExportSmf(const std::array<const TMidiElements*, 4>& lists, const std::array<int, 4>& startTempos);
-
-// The same for the four players that hold a compiled piece (TMidis: Items(port) with Elements and
-// Tempo): each port's list, and the tempo its player has after the compilation, where it starts.
-// A template, so that this file needs nothing of the compiler.
-template <class TPlayers>
-TSmfExport ExportSmf(const TPlayers& players)
-{
-    std::array<const TMidiElements*, 4> lists{};
-    std::array<int, 4> startTempos{};
-    for (int port = 0; port < 4; ++port) {
-        lists[static_cast<std::size_t>(port)] = &players.Items(port).Elements;
-        startTempos[static_cast<std::size_t>(port)] = players.Items(port).Tempo;
-    }
-    return ExportSmf(lists, startTempos);
-}
+// Each port's sorted list of the song, from the tempo its player takes. Wait events send nothing
+// while playing and are not written; tempo events become the tempo map. Raises Exception with a
+// Japanese message when the piece is longer than the file format can hold.
+TSmfExport ExportSmf(const TSong& song);
 
 // The variable-length quantity of the file format: seven bits a byte, most significant first,
 // the high bit set on every byte but the last. value is at most SmfMaxTick.

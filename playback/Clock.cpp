@@ -24,8 +24,6 @@ TClock& SystemClock()
     return clock;
 }
 
-std::uint32_t GetTickCount(TClock& clock) { return static_cast<std::uint32_t>(clock.Now() / 1000); }
-
 void TDrivenClock::AttachTimer(TMMTimer& timer) { timers_.push_back(&timer); }
 
 void TDrivenClock::DetachTimer(TMMTimer& timer)

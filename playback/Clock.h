@@ -31,9 +31,6 @@ public:
 // The machine's steady clock; timers on it wait on threads of their own.
 TClock& SystemClock();
 
-// A millisecond counter, unsigned 32-bit and wrapping, for elapsed-time displays.
-std::uint32_t GetTickCount(TClock& clock = SystemClock());
-
 // A clock that stands still until it is told to move. Advance runs every timer run that falls due
 // on the way, each at exactly its own moment and on the calling thread, so a test sees the
 // sequencer as an ideal timer would drive it. Sleep moves time on without running timers: the one

@@ -1,13 +1,9 @@
-// TMidi, the device side: opening and closing the port's device, sending, and the buffers of
-// system-exclusive messages that the device still holds.
-#include <algorithm>
-
+// TMidi, the device side: opening and closing the port's device, and sending.
 #include "TMIDI.h"
 
 TMidi::TMidi(TMidiOutService* service, TClock* clock)
     : service_(service),
       clock_(clock != nullptr ? *clock : SystemClock()),
-      window_([this](const TDeviceNotice& notice) { DeviceWindowProc(notice); }),
       Timer(clock_)
 {
     Timer.SetInterval(10);
@@ -38,9 +34,7 @@ void TMidi::Open(int deviceId)
     TMidiOutService& service = service_ != nullptr ? *service_ : MidiOutService();
     // Opened outside the lock: a device may take a moment to open, and a display refresh that
     // stops this closed port meanwhile must not wait for it.
-    auto device = service.Open(deviceId, [this](std::uint64_t header) {
-        window_.Post(TDeviceNotice{TDeviceNotice::SysExDone, header});
-    });
+    auto device = service.Open(deviceId);
     std::lock_guard lock(deviceMutex_);
     device_ = std::move(device);
 }
@@ -57,11 +51,10 @@ void TMidi::Close()
     {
         std::lock_guard lock(deviceMutex_);
         if (device_ == nullptr) return;
-        // The reset silences the device and makes it give back every buffer, so they can all go.
         device_->Reset();
-        pendingHeaders_.clear();
         device = std::move(device_);
     }
+    // Destroyed outside the lock: a JACK port waits for its last messages to go out.
     device.reset();
 }
 
@@ -75,14 +68,9 @@ void TMidi::SendLongMessage(const std::uint8_t* bytes, int length)
 {
     std::lock_guard lock(deviceMutex_);
     if (device_ == nullptr || bytes == nullptr || length <= 0) return;
-    // The device gets a copy that lives until it says it is done, so the event's own bytes may
-    // go away (a new compilation) while the device is still sending.
-    auto header = std::make_unique<TSysExHeader>();
-    header->Id = nextHeaderId_++;
-    header->Data.assign(bytes, bytes + length);
-    const TSysExHeader& sent = *header;
-    pendingHeaders_.push_back(std::move(header));
-    device_->LongMessage(sent);
+    // The device has the message when the call returns, so the event's own bytes may go away (a
+    // new compilation) at once.
+    device_->LongMessage({bytes, static_cast<std::size_t>(length)});
 }
 
 void TMidi::AllSoundOff()
@@ -91,20 +79,9 @@ void TMidi::AllSoundOff()
         SendShortMessage(static_cast<std::uint8_t>(0xB0 + channel), 120, 0);
 }
 
-void TMidi::DeviceWindowProc(const TDeviceNotice& notice)
+std::string TMidi::LostDeviceMessage(int port)
 {
-    if (notice.Kind != TDeviceNotice::SysExDone) return;
-    std::lock_guard lock(deviceMutex_);
-    // A notice for a buffer that Close already released finds nothing: ids are never reused.
-    const auto found = std::find_if(pendingHeaders_.begin(), pendingHeaders_.end(),
-                                    [&](const auto& header) { return header->Id == notice.Header; });
-    if (found != pendingHeaders_.end()) pendingHeaders_.erase(found);
-}
-
-int TMidi::PendingHeaderCount() const
-{
-    std::lock_guard lock(deviceMutex_);
-    return static_cast<int>(pendingHeaders_.size());
+    return "ポート " + std::to_string(port + 1) + " の MIDI 出力デバイスが失われたため、そのポートの演奏を止めました";
 }
 
 bool TMidi::DeviceLost() const

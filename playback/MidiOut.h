@@ -1,4 +1,4 @@
-// The MIDI output service the players talk to, and the notices its devices send back.
+// The MIDI output service the players talk to.
 //
 // A small front over interchangeable back ends: the real ones (RtMidi ports and the built-in
 // synthesizer) live in devices/, the recording fake in RecordingMidiOut.h. Nothing here knows a
@@ -6,23 +6,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
+#include <span>
 #include <string>
-#include <vector>
 
-// A system-exclusive message handed to a device: the player's own copy of the bytes, which stays
-// alive until the device reports it done or the device is reset. Identified by a number that is
-// never reused, so a notice that arrives after its buffer was released cannot match a newer one.
-struct TSysExHeader {
-    std::uint64_t Id = 0;
-    std::vector<std::uint8_t> Data;  // F0 ... F7, as sent
-};
-
-// Called by a device when it no longer needs a system-exclusive buffer. Any thread may call it,
-// also from inside LongMessage.
-using TSysExDone = std::function<void(std::uint64_t headerId)>;
+#include "song/Event.h"
 
 // One open output device. Destroying it closes it.
 class TMidiOutDevice {
@@ -30,9 +18,10 @@ public:
     virtual ~TMidiOutDevice() = default;
     // A channel or system message of 1 to 3 bytes; data bytes beyond its length are not sent.
     virtual void ShortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) = 0;
-    // Sends header.Data and reports header.Id through the device's TSysExDone when done with it.
-    virtual void LongMessage(const TSysExHeader& header) = 0;
-    // Silences every note of the device and finishes with every buffer it still holds.
+    // A system-exclusive message, F0 ... F7. The bytes are the caller's and may go as soon as the
+    // call returns: a device that sends them later keeps a copy of its own.
+    virtual void LongMessage(std::span<const std::uint8_t> bytes) = 0;
+    // Silences every note of the device.
     virtual void Reset() = 0;
     // Whether the device has gone away while open (its port was removed, its server ended). A
     // lost device takes every call and sends nothing; the player stops the port, and the next
@@ -48,7 +37,7 @@ public:
     virtual std::string DeviceName(int id) = 0;
     // Opens device id; a device that cannot be opened raises an Exception whose message tells the
     // user why, in Japanese.
-    virtual std::unique_ptr<TMidiOutDevice> Open(int id, TSysExDone done) = 0;
+    virtual std::unique_ptr<TMidiOutDevice> Open(int id) = 0;
 };
 
 // The error a service raises for a device number it does not have.
@@ -61,44 +50,3 @@ TMidiOutService& MidiOutService();
 // keeps the service alive while players may use it.
 void SetMidiOutService(TMidiOutService* service);
 
-// How many bytes a short message with this status byte has: 3 for note, key pressure, control
-// change and pitch bend, 2 for program change and channel pressure, and the lengths of the system
-// common and real-time messages. 0 for a byte that cannot start a short message (a data byte, or
-// the start or end of a system-exclusive message): devices send nothing for it.
-int ShortMessageLength(std::uint8_t status);
-
-// ---- Notices to the GUI thread ----
-
-// What a device tells its player.
-struct TDeviceNotice {
-    enum TKind { SysExDone } Kind = SysExDone;
-    std::uint64_t Header = 0;  // TSysExHeader::Id
-};
-
-// Runs a function later on the GUI thread, never inside the call that posts it. The window
-// installs one that queues onto its event loop; without one, posted work waits until the GUI
-// thread calls ProcessNotices.
-using TGuiPoster = std::function<void(std::function<void()>)>;
-void SetGuiPoster(TGuiPoster poster);
-// Runs everything posted so far while no poster is installed; returns how many ran. Called on the
-// GUI thread by whoever owns the loop (the command-line tool's play loop, tests).
-int ProcessNotices();
-
-// The stand-in for a player's hidden message window: notices posted to it from any thread are
-// delivered to its procedure later on the GUI thread, and never after the window is destroyed.
-class TNoticeWindow {
-public:
-    explicit TNoticeWindow(std::function<void(const TDeviceNotice&)> procedure);
-    ~TNoticeWindow();
-    TNoticeWindow(const TNoticeWindow&) = delete;
-    TNoticeWindow& operator=(const TNoticeWindow&) = delete;
-
-    void Post(const TDeviceNotice& notice);
-
-private:
-    struct TState {
-        std::mutex Mutex;
-        std::function<void(const TDeviceNotice&)> Procedure;  // empty once the window is gone
-    };
-    std::shared_ptr<TState> state_;
-};

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <string>
 
-#include "MMLtoMID.h"
+#include "playback/Players.h"
 
 TMidis::TMidis(TMidiOutService* service, TClock* clock)
 {
@@ -67,10 +67,7 @@ bool TMidis::IsEmpty() const
 }
 
 namespace {
-std::int32_t LastTick(const TMidi& player)
-{
-    return player.Elements.Count() == 0 ? 0 : player.Elements.Last().Tick;
-}
+std::int32_t LastTick(const TMidi& player) { return LastTick(player.Elements); }
 }  // namespace
 
 std::int32_t TMidis::SongLength() const
@@ -88,4 +85,32 @@ int TMidis::LongestPort() const
     for (int j = 1; j < PortCount; ++j)
         if (LastTick(Items(best)) <= LastTick(Items(j))) best = j;
     return best;
+}
+
+void TMidis::Reopen(const std::array<int, PortCount>& devices)
+{
+    // Every port is stopped and closed before its list is replaced, so no timer reads a list while
+    // it changes, and a changed assignment takes effect now.
+    for (int i = 0; i < PortCount; ++i) {
+        TMidi& player = Items(i);
+        player.Stop();
+        player.Close();
+        if (devices[static_cast<std::size_t>(i)] >= 0) player.Open(devices[static_cast<std::size_t>(i)]);
+    }
+}
+
+void TMidis::Load(const TSong& song)
+{
+    for (int i = 0; i < PortCount; ++i) {
+        TMidi& player = Items(i);
+        player.Elements = song.Ports[static_cast<std::size_t>(i)];
+        player.SetTempo(song.Tempos[static_cast<std::size_t>(i)]);
+    }
+}
+
+std::array<int, TMidis::PortCount> TMidis::Tempos() const
+{
+    std::array<int, PortCount> tempos{};
+    for (int i = 0; i < PortCount; ++i) tempos[static_cast<std::size_t>(i)] = Items(i).Tempo;
+    return tempos;
 }

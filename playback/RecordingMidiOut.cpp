@@ -6,9 +6,7 @@
 
 class TRecordingDevice : public TMidiOutDevice {
 public:
-    TRecordingDevice(TRecordingMidiOut& owner, int id, TSysExDone done) : owner_(owner), id_(id), done_(std::move(done))
-    {
-    }
+    TRecordingDevice(TRecordingMidiOut& owner, int id) : owner_(owner), id_(id) {}
 
     ~TRecordingDevice() override
     {
@@ -24,33 +22,30 @@ public:
         owner_.Record({TRecordingMidiOut::TMessage::Short, id_, 0, {bytes, bytes + length}});
     }
 
-    void LongMessage(const TSysExHeader& header) override
+    void LongMessage(std::span<const std::uint8_t> bytes) override
     {
-        owner_.Record({TRecordingMidiOut::TMessage::Long, id_, 0, header.Data});
-        bool hold = false;
-        {
-            std::lock_guard lock(owner_.mutex_);
-            hold = owner_.holdSysEx_;
-        }
-        if (hold)
-            held_.push_back(header.Id);
-        else
-            done_(header.Id);
+        owner_.Record({TRecordingMidiOut::TMessage::Long, id_, 0, {bytes.begin(), bytes.end()}});
     }
 
-    void Reset() override
+    bool Lost() const override
     {
-        owner_.Record({TRecordingMidiOut::TMessage::Reset, id_, 0, {}});
-        for (const std::uint64_t id : held_) done_(id);
-        held_.clear();
+        std::lock_guard lock(owner_.mutex_);
+        const auto found = owner_.lost_.find(id_);
+        return found != owner_.lost_.end() && found->second;
     }
+
+    void Reset() override { owner_.Record({TRecordingMidiOut::TMessage::Reset, id_, 0, {}}); }
 
 private:
     TRecordingMidiOut& owner_;
     const int id_;
-    TSysExDone done_;
-    std::vector<std::uint64_t> held_;
 };
+
+void TRecordingMidiOut::Lose(int id, bool lost)
+{
+    std::lock_guard lock(mutex_);
+    lost_[id] = lost;
+}
 
 TRecordingMidiOut::TRecordingMidiOut(TClock& clock, int deviceCount) : clock_(clock), deviceCount_(deviceCount) {}
 
@@ -60,13 +55,13 @@ std::string TRecordingMidiOut::DeviceName(int id)
     return "記録デバイス " + std::to_string(id + 1);
 }
 
-std::unique_ptr<TMidiOutDevice> TRecordingMidiOut::Open(int id, TSysExDone done)
+std::unique_ptr<TMidiOutDevice> TRecordingMidiOut::Open(int id)
 {
     if (id < 0 || id >= deviceCount_) RaiseNoSuchDevice(id);
     std::lock_guard lock(mutex_);
     if (const auto failure = failures_.find(id); failure != failures_.end()) throw Exception(failure->second);
     ++open_;
-    return std::make_unique<TRecordingDevice>(*this, id, std::move(done));
+    return std::make_unique<TRecordingDevice>(*this, id);
 }
 
 void TRecordingMidiOut::FailOpen(int id, std::string text)
@@ -76,12 +71,6 @@ void TRecordingMidiOut::FailOpen(int id, std::string text)
         failures_.erase(id);
     else
         failures_[id] = std::move(text);
-}
-
-void TRecordingMidiOut::HoldSysEx(bool hold)
-{
-    std::lock_guard lock(mutex_);
-    holdSysEx_ = hold;
 }
 
 std::vector<TRecordingMidiOut::TMessage> TRecordingMidiOut::Messages() const

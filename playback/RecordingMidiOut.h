@@ -1,5 +1,6 @@
 // A MIDI output service that records instead of sounding: every message its devices receive, with
-// the clock time at which it arrived. The tests and the playback benchmark play through it.
+// the clock time at which it arrived. A system-exclusive message is recorded as a copy, as a real
+// device keeps what it still has to send. The tests and the playback benchmark play through it.
 #pragma once
 
 #include <cstdint>
@@ -24,13 +25,13 @@ public:
 
     int DeviceCount() override { return deviceCount_; }
     std::string DeviceName(int id) override;  // "記録デバイス 1" for device 0
-    std::unique_ptr<TMidiOutDevice> Open(int id, TSysExDone done) override;
+    std::unique_ptr<TMidiOutDevice> Open(int id) override;
 
     // Makes opening device id raise text; an empty text lets it open again.
     void FailOpen(int id, std::string text);
-    // Keeps the done notices of system-exclusive messages back, as a device that is still
-    // sending them would, until the device is reset.
-    void HoldSysEx(bool hold);
+    // Makes every open and later device id report itself lost (its port was removed, its
+    // server ended), as a real device notices; false brings it back.
+    void Lose(int id, bool lost = true);
 
     std::vector<TMessage> Messages() const;
     void ClearMessages();
@@ -45,7 +46,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<TMessage> messages_;
     std::map<int, std::string> failures_;
-    bool holdSysEx_ = false;
+    std::map<int, bool> lost_;
     int open_ = 0;
 };
 

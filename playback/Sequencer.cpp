@@ -6,6 +6,10 @@
 #include "TMIDI.h"
 
 namespace {
+// Events sent between two looks at Stopped within one run: few enough that a Stop waits at most
+// for one batch of a burst, many enough that the look costs nothing.
+constexpr int StopCheckEvents = 256;
+
 bool IsNoteMessage(std::uint8_t status)
 {
     const int type = status & 0xF0;
@@ -37,6 +41,11 @@ void TMidi::Resume(std::uint64_t now)
 
 void TMidi::Stop()
 {
+    // Set before any lock as well: a tick sending a long burst of events due at one instant holds
+    // the run lock all the while, and takes the device lock for every send; it looks at the flag
+    // between batches, so the stop cuts the burst short instead of waiting for all of it. (A
+    // closed port has no tick running, and Start and Resume clear the flag under the run lock.)
+    Stopped = true;
     if (!IsOpen()) return;
     {
         // Under the run lock: a tick that is running re-arms only while Stopped is clear, and it
@@ -123,9 +132,16 @@ void TMidi::TimerTick(TMMTimer&) noexcept
         }
         const int count = Elements.Count();
         int index = Index;
+        int batch = 0;
         while (index < count) {
             const TMidiElement& e = Elements.Items(index);
             if (e.Time > Position) break;
+            if (++batch == StopCheckEvents) {
+                batch = 0;
+                // A Stop is waiting for this run: the rest of the burst stays for a Resume, and
+                // the timer, turned off above, stays off.
+                if (Stopped) return;
+            }
             Play(e);
             if (index >= count - 1) {
                 // The last event: the port ends here, cutting whatever still sounds.

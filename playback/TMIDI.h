@@ -1,8 +1,5 @@
-// Timed MIDI events, the event list of one port, and the port player that owns it.
-//
-// The four event lists of the port players are the compiled song: the compiler appends events in
-// the order it makes them, sorts each list once at the end, and the player walks its list from the
-// front, sending each event when the song position reaches its Time.
+// The periodic timer and the port player, which walks its event list from the front, sending
+// each event when the song position reaches its Time.
 #pragma once
 
 #include <atomic>
@@ -11,91 +8,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "Clock.h"
-#include "Exception.h"
+#include "song/Event.h"
 #include "MidiOut.h"
-
-// What an event does. The numbers are stable: 3 was never used.
-enum TElementKind : std::uint8_t {
-    ekNone = 0,  // only before the creator sets the kind
-    ekShortMessage = 1,
-    ekSysEx = 2,
-    ekTempo = 4,
-    ekWait = 5,
-};
-
-// One timed event. Tick orders events (480 per quarter note); Time is the same instant in
-// thousandths of a quarter note, accumulated in floating point by the compiler, and is what
-// playback compares with the song position.
-//
-// The small fields stand together so that the record stays 64 bytes: a piece has hundreds of
-// thousands of events, and the sort moves every one of them.
-struct TMidiElement {
-    std::uint8_t Kind = ekNone;
-    std::uint8_t Status = 0;
-    std::uint8_t Data1 = 0;
-    std::uint8_t Data2 = 0;
-    std::int32_t Serial = 0;  // creation order: the second sort key
-    std::int32_t Track = 0;   // the MML track that made it; neither sorting nor playback reads it
-    std::int32_t Tick = 0;  // the first sort key
-    // Where the command that made it stands in the document: its 1-based line, also inside a
-    // macro body (the body's own line), and the same for every pass of a repeat; 0 for none.
-    std::int32_t Line = 0;
-    // For an event made inside a macro body: the line of the outermost use of the macro in the
-    // main text, which is where the event sounds in the piece. 0 for an event of the main text.
-    std::int32_t CallLine = 0;
-    double Time = 0.0;
-    std::int32_t Tempo = 0;   // ekTempo: beats per minute
-    std::int32_t WaitMs = 0;  // ekWait: pause of a seek, in milliseconds
-    // ekSysEx: the whole message as sent, F0 ... F7; empty for every other kind.
-    std::vector<std::uint8_t> SysExData;
-
-    std::int32_t SysExLength() const { return static_cast<std::int32_t>(SysExData.size()); }
-    bool FromMacro() const { return CallLine != 0; }
-    // The line of the main text that made the event: the use of its macro, or its own line.
-    std::int32_t TextLine() const { return CallLine != 0 ? CallLine : Line; }
-};
-static_assert(sizeof(void*) != 8 || sizeof(TMidiElement) <= 64, "an event record should fit in 64 bytes");
-
-// The playing order: ascending Tick, and at equal Tick ascending Serial. Within one track this puts
-// the note-off that ends a note before the note-on of the next note at the same tick, because the
-// compiler makes the note-off first. Equal Tick and equal Serial happen only between branches of
-// one parallel block; their order is whatever TMidiElements::Sort leaves, and that sort is fixed.
-// Negative: a plays first; positive: b plays first.
-int CompareElements(const TMidiElement& a, const TMidiElement& b);
-
-// The owning, sortable event list of one port.
-class TMidiElements {
-public:
-    TMidiElements() = default;
-    TMidiElements(const TMidiElements&) = delete;
-    TMidiElements& operator=(const TMidiElements&) = delete;
-    ~TMidiElements() { Clear(); }
-
-    // Appends and takes ownership; returns the new item's index. References to items stay valid
-    // until the next Add, Clear or Sort.
-    int Add(TMidiElement element);
-    int Add(std::unique_ptr<TMidiElement> element) { return Add(std::move(*element)); }
-    int Count() const { return static_cast<int>(items_.size()); }
-    // Item 0 .. Count-1; any other index raises the list's index error.
-    TMidiElement& Items(int index);
-    const TMidiElement& Items(int index) const;
-    TMidiElement& Last() { return Items(Count() - 1); }
-    const TMidiElement& Last() const { return Items(Count() - 1); }
-    void Clear();
-    // Puts the list into playing order with the partition-exchange sort described in
-    // Elements.cpp. It is not stable; the order it gives to equal keys is part of the behaviour.
-    void Sort();
-
-private:
-    // The records are held by value: a compiled piece has hundreds of thousands of them, and
-    // keeping them together makes building, sorting and walking the list several times faster.
-    std::vector<TMidiElement> items_;
-    std::vector<TMidiElement> spare_;  // Sort's second buffer, kept empty between sorts
-};
 
 // A periodic timer: calls OnTimer every Interval milliseconds on a thread of its own (or, on a
 // driven clock, whenever the test moves the clock past a run).
@@ -167,7 +86,8 @@ private:
 // that a tick changes (Index, Position, Tempo, Stopped, Finished) is readable from any thread
 // without a lock. A tick runs under the player's run lock, and Stop sets Stopped under the same
 // lock before it turns the timer off, so a Stop that lands while a tick runs always leaves the
-// timer off. Sends go through the device lock, which also guards the pending buffers.
+// timer off. Stop also sets it at once, before waiting for the lock: a tick sending a burst looks
+// at it between batches of events and lets the lock go. Sends go through the device lock.
 class TMidi {
 public:
     // Without a service or clock the player uses the process's MIDI service and the system clock.
@@ -181,20 +101,19 @@ public:
     // Opens device id of the service; does nothing when a device is already open. A failure
     // raises the service's text and leaves the port closed.
     void Open(int deviceId);
-    // Turns the timer off, rewinds Index, resets the device, releases every pending buffer and
-    // closes it. Stopped, Finished, Position and Elements stay.
+    // Turns the timer off, rewinds Index, resets the device and closes it. Stopped, Finished,
+    // Position and Elements stay.
     void Close();
-    // Both are silent no-ops while the port is closed.
+    // Both are silent no-ops while the port is closed. A system-exclusive message is with the
+    // device when SendLongMessage returns; the caller's bytes may go at once.
     void SendShortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
     void SendLongMessage(const std::uint8_t* bytes, int length);
     // Control change 120 (All Sound Off) on channels 0 to 15, in that order.
     void AllSoundOff();
-    // The notice procedure, on the GUI thread: a finished buffer leaves PendingHeaders.
-    void DeviceWindowProc(const TDeviceNotice& notice);
-    // System-exclusive buffers handed to the device and not yet released.
-    int PendingHeaderCount() const;
     // The open device has gone away (its port was removed, its server ended); false when closed.
     bool DeviceLost() const;
+    // What the user is told about a port (0..3) whose device went away while it played.
+    static std::string LostDeviceMessage(int port);
 
     // ---- The sequencer ----
     // From the first event: only with an open device and a non-empty list, otherwise nothing.
@@ -245,9 +164,6 @@ private:
     mutable std::mutex runMutex_;
     mutable std::mutex deviceMutex_;
     std::unique_ptr<TMidiOutDevice> device_;
-    std::vector<std::unique_ptr<TSysExHeader>> pendingHeaders_;
-    std::uint64_t nextHeaderId_ = 1;
-    TNoticeWindow window_;
 
 public:
     // Interval 10 ms, OnTimer = TimerTick. Last, so that it stops before anything it reaches.

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "TMIDI.h"
+#include "song/Event.h"
 
 int CompareElements(const TMidiElement& a, const TMidiElement& b)
 {
@@ -173,4 +173,26 @@ void TMidiElements::Sort()
     for (const SortKey& key : keys) spare_.push_back(std::move(items_[key.Index]));
     items_.swap(spare_);
     spare_.clear();
+}
+
+int ShortMessageLength(std::uint8_t status)
+{
+    if (status < 0x80) return 0;  // a data byte
+    switch (status & 0xF0) {
+    case 0xC0:
+    case 0xD0: return 2;
+    case 0xF0: break;
+    default: return 3;
+    }
+    switch (status) {
+    case 0xF1:  // time code quarter frame
+    case 0xF3:  // song select
+        return 2;
+    case 0xF2:  // song position
+        return 3;
+    case 0xF0:  // system-exclusive start and end travel as long messages
+    case 0xF7:
+        return 0;
+    default: return 1;  // tune request, real-time messages and the undefined ones
+    }
 }

@@ -1,4 +1,4 @@
-#include "Timeline.h"
+#include "song/Timeline.h"
 
 #include <algorithm>
 
@@ -15,12 +15,21 @@ std::vector<double> SendTimes(const TMidiElements& list, int startTempo)
         const TMidiElement& e = list.Items(i);
         const double time = std::max(e.Time, segmentTime);
         const long double ms = segmentMs + static_cast<long double>(time - segmentTime) * 60.0L / tempo;
-        times.push_back(static_cast<double>(ms));
+        // A player sends an item only after every item before it, whatever their Times say: an
+        // event whose Time lies a rounding error before its predecessor's goes out with it.
+        times.push_back(times.empty() ? static_cast<double>(ms) : std::max(static_cast<double>(ms), times.back()));
         if (e.Kind == ekTempo) {
             segmentMs = ms;
             segmentTime = time;
             tempo = std::max(static_cast<int>(e.Tempo), 1);
         }
     }
+    return times;
+}
+
+std::array<std::vector<double>, TSong::PortCount> SendTimes(const TSong& song)
+{
+    std::array<std::vector<double>, TSong::PortCount> times;
+    for (std::size_t p = 0; p < times.size(); ++p) times[p] = SendTimes(song.Ports[p], song.Tempos[p]);
     return times;
 }

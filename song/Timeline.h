@@ -6,11 +6,15 @@
 // the players play it.
 #pragma once
 
+#include <array>
 #include <vector>
 
-#include "TMIDI.h"
+#include "song/Song.h"
 
 // The milliseconds from Start at which the player sends each item of list, in list order, when
 // it starts at startTempo (the tempo the player has before its first tempo event). Events at or
 // before Time 0 go at 0. A tempo below 1 counts as 1, so the times always stay finite.
+// The times never go back: an item goes out no earlier than the one before it.
 std::vector<double> SendTimes(const TMidiElements& list, int startTempo);
+// The same for each port of a song, from the tempo its player takes.
+std::array<std::vector<double>, TSong::PortCount> SendTimes(const TSong& song);

@@ -113,7 +113,7 @@ void TWindowTest::SetUp()
     TScriptedTest::SetUp();
     Form = std::make_unique<TFormMain>(Clock);
     // The players run on the recording service and the test's clock.
-    Form->Compiler->Midis = std::make_unique<TMidis>(&Recording, &Clock);
+    Form->Players = std::make_unique<TMidis>(&Recording, &Clock);
     FormPort = std::make_unique<TFormPort>();
     FormPort->FormCreate();
     Form->FormPort = FormPort.get();

@@ -396,7 +396,7 @@ TEST_F(MainWindow, CompileOpensTheDevicesOfThePortDialog)
     EXPECT_EQ(FormPort->PortDevices, (TPortDevices{-1, 1, -1, -1}));
     CompileText(QStringLiteral("c"));
     EXPECT_EQ(Recording.OpenDevices(), 1);
-    EXPECT_TRUE(Form->Compiler->PortAt(1).IsOpen());
+    EXPECT_TRUE(Form->Players->Items(1).IsOpen());
 }
 
 TEST_F(MainWindow, ADeviceThatCannotBeOpenedIsReported)

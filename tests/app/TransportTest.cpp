@@ -66,7 +66,7 @@ protected:
 
     void ExpectSpeed(double factor)
     {
-        for (int i = 0; i < TMidis::PortCount; ++i) EXPECT_EQ(Form->Compiler->PortAt(i).SpeedFactor.load(), factor);
+        for (int i = 0; i < TMidis::PortCount; ++i) EXPECT_EQ(Form->Players->Items(i).SpeedFactor.load(), factor);
     }
 
     void DragBarTo(int tick)
@@ -114,6 +114,22 @@ TEST_F(Transport, PauseKeepsTheTimeAndThePlace)
     Run(400);
     EXPECT_EQ(NotesOn(), std::vector<int>{65}) << "the song goes on where it stopped";
     EXPECT_EQ(Form->ElapsedMs, 1600);
+}
+
+TEST_F(Transport, ElapsedTimeFollowsTheClockAtAnyUptime)
+{
+    // A machine up for fifty days: past the point where a 32-bit count of milliseconds wraps.
+    Clock.AdvanceMs((std::uint64_t{1} << 32) - 250);
+    CompileSong();
+    Form->BtnPlay->trigger();
+    // Refreshes that fall between whole milliseconds lose nothing and count nothing twice.
+    for (int i = 0; i < 36; ++i) {
+        Clock.Advance(33'333);
+        Form->DisplayTimerTimer();
+    }
+    EXPECT_EQ(Form->ElapsedMs, 1199);  // 36 x 33.333 ms
+    EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64}));
 }
 
 TEST_F(Transport, SlowAndFastChangeOnlyTheSpeed)
@@ -166,6 +182,25 @@ TEST_F(Transport, TheEndOfTheSongStopsEverything)
     // The refresh that found the end did not write the label.
     EXPECT_EQ(Label(), TFormMain::FormatElapsed(Form->ElapsedMs - 100));
     EXPECT_LE(Form->ElapsedMs, 2100);
+}
+
+TEST_F(Transport, ADeviceThatGoesAwayIsReportedOnceAndItsPortEnds)
+{
+    FormPort->PortDevices = {0, 1, -1, -1};
+    CompileText(QStringLiteral("t120 l4 cdef [17] l1 c"));
+    const QString compiled = Form->Memo1->toPlainText();
+    Form->BtnPlay->trigger();
+    Run(500);
+    Recording.Lose(1);
+    Run(1000);
+    const QString lost = QStringLiteral("ポート 2 の MIDI 出力デバイスが失われたため、そのポートの演奏を止めました");
+    EXPECT_EQ(Form->Memo1->toPlainText(), compiled.isEmpty() ? lost : compiled + QLatin1Char('\n') + lost);
+    EXPECT_TRUE(Form->Players->Items(1).Finished.load());
+    // Port 1 plays on to its end and the song then stops as always.
+    Run(1500);
+    EXPECT_EQ(Form->TransportGroup->checkedAction(), Form->BtnStop);
+    EXPECT_EQ(Form->Memo1->toPlainText().count(lost), 1);
+    Recording.Lose(1, false);
 }
 
 TEST_F(Transport, PlayWithNothingCompiledSpringsBack)
@@ -300,7 +335,7 @@ TEST_F(Transport, PlayFromTheCursorStartsWithTheFirstEventOfItsLine)
         Form->BtnPlayFromCursor->trigger();  // compiles the new text first
         ExpectState(Form->BtnPlay, true, true, true, true, false);
         EXPECT_EQ(Form->TrackBar->value(), c.Tick);
-        EXPECT_EQ(Form->TrackBar->maximum(), Form->Compiler->Midis->SongLength());
+        EXPECT_EQ(Form->TrackBar->maximum(), Form->Players->SongLength());
         EXPECT_EQ(Form->MMLText->CursorLine(), c.Line) << "the cursor stays";
         Run(100);
         EXPECT_EQ(NotesOn(), c.Notes);

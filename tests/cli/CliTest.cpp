@@ -1,13 +1,16 @@
 // quaverly-cli events, run as the real program: its output is a contract that tools rely on.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Json.h"
@@ -103,6 +106,88 @@ TEST(CliEvents, UsageAndFileErrorsExitTwo)
     EXPECT_EQ(Slurp(err), "標準入力が大きすぎて読み込めません\n");
 }
 
+// Every command answers --help (and -h) on standard output; the tool's own --help lists every
+// command and the options of its own.
+TEST(CliHelp, EveryCommandHasItsUsage)
+{
+    const struct {
+        std::string Args;
+        std::string FirstLine;
+    } cases[] = {
+        {"--help", "使い方: quaverly-cli <コマンド> [引数...]\n"},
+        {"-h", "使い方: quaverly-cli <コマンド> [引数...]\n"},
+        {"help", "使い方: quaverly-cli <コマンド> [引数...]\n"},
+        {"events --help", "使い方: quaverly-cli events [--at] [ファイル|-]\n"},
+        {"devices --help", "使い方: quaverly-cli devices\n"},
+        {"play --help", "使い方: quaverly-cli play ファイル|- [--port P=デバイス ...] [--speed 倍率] [--from ティック]\n"},
+        {"export --help", "使い方: quaverly-cli export ファイル|- -o 出力.mid|-\n"},
+        {"render -h", "使い方: quaverly-cli render ファイル|- -o 出力.wav [--soundfont 音色.sf2] [--rate 44100|48000]\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Cli(c.Args);
+        EXPECT_EQ(run.Status, 0) << c.Args;
+        EXPECT_EQ(run.Err, "") << c.Args;
+        EXPECT_EQ(run.Out.substr(0, c.FirstLine.size()), c.FirstLine) << c.Args;
+        EXPECT_GT(run.Out.size(), c.FirstLine.size()) << c.Args << ": the usage explains nothing";
+    }
+    const std::string overview = Cli("--help").Out;
+    for (const char* item : {"\n  events ", "\n  devices ", "\n  play ", "\n  export ", "\n  render ", "\n  --help ",
+                             "\n  --version "})
+        EXPECT_NE(overview.find(item), std::string::npos) << item;
+    // Each command's options are explained in its own usage.
+    for (const auto& [command, option] : std::vector<std::pair<std::string, std::string>>{
+             {"events", "--at"}, {"play", "--port"}, {"play", "--speed"}, {"play", "--from"},
+             {"export", "-o, --output"}, {"render", "-o"}, {"render", "--soundfont"}, {"render", "--rate"}}) {
+        const std::string usage = Cli(command + " --help").Out;
+        EXPECT_NE(usage.find("\n  " + option), std::string::npos) << command << ' ' << option;
+    }
+}
+
+// A usage error shows the same usage as --help, on standard error after what was wrong, with
+// exit status 2.
+TEST(CliHelp, UsageErrorsShowTheHelpText)
+{
+    const struct {
+        std::string Args;
+        std::string Help;
+        std::string Problem;
+    } cases[] = {
+        {"", "--help", ""},
+        {"nonsense", "--help", "不明なコマンドです: nonsense\n"},
+        {"events a b", "events --help", ""},
+        {"devices extra", "devices --help", ""},
+        {"play", "play --help", "ファイルを指定してください\n"},
+        {"play - --speed 0", "play --help", "--speed は 0 より大きく 16 以下です: 0\n"},
+        {"export -", "export --help", "書き出すファイルを -o で指定してください\n"},
+        {"export - --loud -o x.mid", "export --help", "不明なオプションです: --loud\n"},
+        {"render - --rate 22050 -o x.wav", "render --help", "--rate は 44100 か 48000 です: 22050\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun help = Cli(c.Help);
+        ASSERT_EQ(help.Status, 0) << c.Help;
+        const CliRun run = Cli(c.Args, "c4");
+        EXPECT_EQ(run.Status, 2) << c.Args;
+        EXPECT_EQ(run.Out, "") << c.Args;
+        EXPECT_EQ(run.Err, c.Problem + help.Out) << c.Args;
+    }
+}
+
+// The version is project(VERSION) in CMakeLists.txt, the one the package is named by (the
+// window's --version is checked on the installed package by scripts/check-package).
+TEST(CliHelp, VersionIsTheProjectVersion)
+{
+    const std::string cmake = Slurp("CMakeLists.txt");
+    const std::string key = "project(Quaverly VERSION ";
+    const std::size_t at = cmake.find(key);
+    ASSERT_NE(at, std::string::npos);
+    const std::string version = cmake.substr(at + key.size(), cmake.find_first_of(" )", at + key.size()) - at - key.size());
+    ASSERT_FALSE(version.empty());
+    const CliRun run = Cli("--version");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "quaverly-cli " + version + "\n");
+    EXPECT_EQ(run.Err, "");
+}
+
 // The example piece uses every construct of the language; its events are checked in, so any change
 // in what the compiler makes of it shows here. After a deliberate change, regenerate the file with
 // quaverly-cli events examples/kaeru.mml > tests/fixtures/kaeru.events.jsonl and review the diff.
@@ -187,20 +272,61 @@ TEST(CliRender, WritesAWavFileOrNothing)
     EXPECT_FALSE(std::ifstream(wav).good());
 }
 
-// Ctrl+C once the file is being written (its temporary file exists): exit 130 and no file at all.
+// Ctrl+C, or the terminal closing, once the file is being written (its temporary file exists):
+// exit 130 and no file at all.
 TEST(CliRender, InterruptLeavesNoFile)
 {
-    const std::string folder = TempPath("render_interrupt");
-    ASSERT_EQ(std::system(("rm -rf " + folder + " && mkdir " + folder).c_str()), 0);
-    const std::string in = folder + "/in.mml", status = folder + "/status";
-    std::ofstream(in) << "t30 |:2000 c1 :|";  // over four hours of music
-    const std::string script = std::string(QUAVERLY_CLI) + " render " + in + " -o " + folder + "/out.wav 2>/dev/null & pid=$!; " +
-                               "for i in $(seq 600); do ls " + folder + "/out.wav.* >/dev/null 2>&1 && break; sleep 0.05; done; " +
-                               "kill -INT $pid; wait $pid; echo $? >" + status;
-    ASSERT_EQ(std::system(("sh -c '" + script + "'").c_str()), 0);
-    EXPECT_EQ(Slurp(status), "130\n");
-    ASSERT_EQ(std::system(("ls " + folder + " >" + folder + "/left").c_str()), 0);
-    EXPECT_EQ(Slurp(folder + "/left"), "in.mml\nleft\nstatus\n");
+    for (const std::string signal : {"INT", "HUP"}) {
+        const std::string folder = TempPath("render_interrupt");
+        ASSERT_EQ(std::system(("rm -rf " + folder + " && mkdir " + folder).c_str()), 0);
+        const std::string in = folder + "/in.mml", status = folder + "/status";
+        std::ofstream(in) << "t30 |:2000 c1 :|";  // over four hours of music
+        const std::string script = std::string(QUAVERLY_CLI) + " render " + in + " -o " + folder + "/out.wav 2>/dev/null & pid=$!; " +
+                                   "for i in $(seq 600); do ls " + folder + "/.quaverly-*.tmp >/dev/null 2>&1 && break; sleep 0.05; done; " +
+                                   "kill -" + signal + " $pid; wait $pid; echo $? >" + status;
+        ASSERT_EQ(std::system(("sh -c '" + script + "'").c_str()), 0);
+        EXPECT_EQ(Slurp(status), "130\n") << signal;
+        ASSERT_EQ(std::system(("ls -A " + folder + " >" + folder + "/left").c_str()), 0);
+        EXPECT_EQ(Slurp(folder + "/left"), "in.mml\nleft\nstatus\n") << signal;
+    }
+}
+
+// "-o -" writes to standard output: the same bytes the file gets, and nothing else there.
+TEST(CliOutput, DashIsStandardOutput)
+{
+    const std::string mid = TempPath("stdout.mid");
+    ASSERT_EQ(Cli("export - -o " + mid, "t96 c4 d4").Status, 0);
+    const CliRun midi = Cli("export - -o -", "t96 c4 d4");
+    EXPECT_EQ(midi.Status, 0) << midi.Err;
+    EXPECT_EQ(midi.Out, Slurp(mid));
+    std::remove(mid.c_str());
+
+    // Standard output here is a regular file, so the header's sizes are filled in as in any file.
+    const CliRun wav = Cli("render - -o -", "t240 c16");
+    EXPECT_EQ(wav.Status, 0) << wav.Err;
+    ASSERT_GT(wav.Out.size(), 44u);
+    EXPECT_EQ(wav.Out.substr(0, 4), "RIFF");
+    const auto size32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(wav.Out[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    EXPECT_EQ(size32(40), wav.Out.size() - 44);
+    EXPECT_NE(wav.Err.find("書き出しました: 標準出力"), std::string::npos) << wav.Err;
+}
+
+// A FIFO named as the piece is refused at once rather than waited on; "-" stays standard input.
+TEST(CliInput, RefusesWhatIsNotARegularFile)
+{
+    const std::string fifo = TempPath("piece.fifo");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string command : {"events ", "export -o /dev/null ", "render -o /dev/null "}) {
+        const CliRun run = Cli(command + fifo);
+        EXPECT_EQ(run.Status, 2) << command;
+        EXPECT_EQ(run.Err, "通常のファイルではないので読み込めません: " + fifo + "\n") << command;
+    }
+    std::remove(fifo.c_str());
 }
 
 TEST(Json, StringsAndNumbers)

@@ -4,24 +4,10 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MMLtoMID.h"
-
-class RecordingPane : public TMessagePane {
-public:
-    void Clear() override
-    {
-        Memo.clear();
-        ++Clears;
-    }
-    void Add(const std::string& line) override { Memo.push_back(line); }
-    void ShowError(const std::string& text) override { Errors.push_back(text); }
-
-    std::vector<std::string> Memo;
-    std::vector<std::string> Errors;
-    int Clears = 0;
-};
 
 // One event as "tick status data1 data2" with the status in hex, e.g. "480 80 60 127"; events of
 // ports 2 to 4 begin with "p2 " and so on; system exclusive as "0 F0 7E 7F 09 01 F7"; tempo and
@@ -53,27 +39,24 @@ struct Compiled {
     std::vector<std::string> Events;  // every port, port 1 first, in list order
     std::string Error;                // the error box's text, empty when none was shown
     std::vector<std::string> Memo;
+    TSong Song;                       // the whole song, for what the strings do not show
 };
 
-inline Compiled Read(TMML& compiler, const RecordingPane& pane)
+inline Compiled Read(TSong song)
 {
     Compiled result;
-    for (int port = 0; port < TMidis::PortCount; ++port) {
-        const TMidiElements& list = compiler.PortAt(port).Elements;
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const TMidiElements& list = song.Ports[static_cast<std::size_t>(port)];
         for (int i = 0; i < list.Count(); ++i) result.Events.push_back(Describe(port, list.Items(i)));
     }
-    if (!pane.Errors.empty()) result.Error = pane.Errors.back();
-    result.Memo = pane.Memo;
+    result.Error = song.Error;
+    result.Memo = song.Memo;
+    result.Song = std::move(song);
     return result;
 }
 
 // Compiles raw Shift-JIS text as the compiler sees it (line ends included).
-inline Compiled CompileBytes(TMML& compiler, const std::string& text)
-{
-    RecordingPane pane;
-    compiler.CompileText(text, pane);
-    return Read(compiler, pane);
-}
+inline Compiled CompileBytes(TMML& compiler, const std::string& text) { return Read(compiler.CompileText(text)); }
 
 inline Compiled CompileBytes(const std::string& text)
 {

@@ -6,26 +6,19 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-Compiled CompileLines(TMML& compiler, const std::vector<std::string>& lines, RecordingPane& pane)
-{
-    const std::size_t shown = pane.Errors.size();
-    compiler.Compile(lines, pane);
-    Compiled out = Read(compiler, pane);
-    if (pane.Errors.size() == shown) out.Error.clear();  // only what this compilation showed
-    return out;
-}
+Compiled CompileLines(TMML& compiler, const std::vector<std::string>& lines) { return Read(compiler.Compile(lines)); }
 
 TEST(Compile, EmptyTextAndClearedPane)
 {
     TMML compiler;
-    RecordingPane pane;
-    pane.Memo = {"left over"};
-    const Compiled out = CompileLines(compiler, {}, pane);
+    // What one compilation wrote to the pane is not carried into the next.
+    ASSERT_EQ(CompileLines(compiler, {"[A] c"}).Memo.size(), 1u);
+    const Compiled out = CompileLines(compiler, {});
     EXPECT_TRUE(out.Events.empty());
     EXPECT_EQ(out.Error, "");
-    EXPECT_TRUE(pane.Memo.empty());
-    EXPECT_EQ(pane.Clears, 1);
-    EXPECT_TRUE(compiler.Midis->IsEmpty());
+    EXPECT_TRUE(out.Memo.empty());
+    EXPECT_TRUE(out.Song.IsEmpty());
+    EXPECT_FALSE(out.Song.Cancelled);
 }
 
 TEST(Compile, ErrorLinesAreTrueLines)
@@ -61,31 +54,30 @@ TEST(Compile, LoopRejectsWhatIsNoCommand)
 TEST(Compile, EditorLinesBecomeShiftJis)
 {
     TMML compiler;
-    RecordingPane pane;
     // Japanese in a comment is harmless; outside one its trail byte is read as a command, and a
     // character with no Shift-JIS form becomes '?', an undefined command.
-    EXPECT_EQ(CompileLines(compiler, {"c // テスト①", "d"}, pane).Error, "");
-    EXPECT_EQ(compiler.PortAt(0).Elements.Count(), 4);
-    EXPECT_EQ(CompileLines(compiler, {"c", "あ d"}, pane).Error, "");
-    EXPECT_EQ(CompileLines(compiler, {"c", "", "ア"}, pane).Events.size(), 4u);
-    EXPECT_EQ(CompileLines(compiler, {"c", "d 🎵"}, pane).Error, "未定義のコマンド( 行 : 2 )");
-    EXPECT_EQ(CompileLines(compiler, {"c // 🎵", "d"}, pane).Error, "");
+    const Compiled comment = CompileLines(compiler, {"c // テスト①", "d"});
+    EXPECT_EQ(comment.Error, "");
+    EXPECT_EQ(comment.Song.Ports[0].Count(), 4);
+    EXPECT_EQ(CompileLines(compiler, {"c", "あ d"}).Error, "");
+    EXPECT_EQ(CompileLines(compiler, {"c", "", "ア"}).Events.size(), 4u);
+    EXPECT_EQ(CompileLines(compiler, {"c", "d 🎵"}).Error, "未定義のコマンド( 行 : 2 )");
+    EXPECT_EQ(CompileLines(compiler, {"c // 🎵", "d"}).Error, "");
 }
 
 TEST(Compile, EventsBeforeAnErrorStaySortedAndTheNextCompilationStartsAfresh)
 {
     TMML compiler;
-    RecordingPane pane;
     // q16 makes note-offs that land after the next note-on, so the list is only in order if the
     // failed compilation still sorted it.
-    Compiled out = CompileLines(compiler, {"q16 c c", "x"}, pane);
+    Compiled out = CompileLines(compiler, {"q16 c c", "x"});
     EXPECT_EQ(out.Error, "未定義のコマンド( 行 : 2 )");
     EXPECT_EQ(out.Events, (Events{"0 90 60 127", "480 90 60 127", "960 80 60 127", "1440 80 60 127"}));
 
-    out = CompileLines(compiler, {"e"}, pane);
-    EXPECT_EQ(out.Error, "");
+    out = CompileLines(compiler, {"e"});
+    EXPECT_EQ(out.Error, "");  // the error belonged to the first compilation only
+    EXPECT_EQ(out.Song.ErrorLine, 0);
     EXPECT_EQ(out.Events, (Events{"0 90 64 127", "480 80 64 127"}));
-    EXPECT_EQ(pane.Errors.size(), 1u);  // only the first compilation showed an error
 }
 
 TEST(Compile, EmbeddedZeroByteDoesNotEndTheText)
@@ -101,7 +93,7 @@ TEST(Compile, EventLimitStopsARunawayPiece)
     TMML compiler;
     const Compiled out = CompileBytes(compiler, text);
     EXPECT_EQ(out.Error, "曲が大きすぎます( 行 : 1 )");
-    EXPECT_EQ(compiler.PortAt(0).Elements.Count(), TMML::MaxEvents);
+    EXPECT_EQ(out.Song.Ports[0].Count(), TMML::MaxEvents);
 }
 
 TEST(Compile, ResetDefaultsAndTracks)
@@ -125,25 +117,25 @@ TEST(Compile, ResetDefaultsAndTracks)
     EXPECT_EQ(compiler.LineText(), "( 行 : 12 )");
 }
 
-TEST(Midis, WholeSongQueries)
+TEST(Song, WholeSongQueries)
 {
-    TMidis midis;
-    EXPECT_TRUE(midis.IsEmpty());
-    EXPECT_EQ(midis.SongLength(), 0);
-    EXPECT_EQ(midis.LongestPort(), 3);
+    TSong song;
+    EXPECT_TRUE(song.IsEmpty());
+    EXPECT_EQ(song.Length(), 0);
+    EXPECT_EQ(song.LongestPort(), 3);
     auto add = [&](int port, int tick) {
-        auto e = std::make_unique<TMidiElement>();
-        e->Tick = tick;
-        midis.Items(port).Elements.Add(std::move(e));
+        TMidiElement e;
+        e.Tick = tick;
+        song.Ports[static_cast<std::size_t>(port)].Add(std::move(e));
     };
     add(0, 7680);
     add(2, 7680);
-    EXPECT_FALSE(midis.IsEmpty());
-    EXPECT_EQ(midis.SongLength(), 7680);
-    EXPECT_EQ(midis.LongestPort(), 2);
+    EXPECT_FALSE(song.IsEmpty());
+    EXPECT_EQ(song.Length(), 7680);
+    EXPECT_EQ(song.LongestPort(), 2);
     add(1, 9000);
-    EXPECT_EQ(midis.LongestPort(), 1);
-    EXPECT_THROW(midis.Items(4), Exception);
+    EXPECT_EQ(song.LongestPort(), 1);
+    EXPECT_THROW(song.Ports[0].Items(1), Exception);
 }
 
 }  // namespace

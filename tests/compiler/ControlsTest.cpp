@@ -92,15 +92,13 @@ TEST(Controls, EventsInOrder)
 TEST(Controls, TempoBelongsToTheTracksPort)
 {
     TMML compiler;
-    CompileBytes(compiler, "t150 [17] t90");
-    EXPECT_EQ(compiler.PortAt(0).Tempo, 150);
-    EXPECT_EQ(compiler.PortAt(1).Tempo, 90);
-    EXPECT_EQ(compiler.PortAt(2).Tempo, 120);
+    const TSong song = compiler.CompileText("t150 [17] t90");
+    EXPECT_EQ(song.Tempos, (TMML::TPortTempos{150, 90, 120, 120}));
     // Tempo starts at 120 in every compilation: t+10 gives 130 again.
-    CompileBytes(compiler, "t+10");
-    EXPECT_EQ(compiler.PortAt(0).Tempo, 130);
-    CompileBytes(compiler, "t+10");
-    EXPECT_EQ(compiler.PortAt(0).Tempo, 130);
+    EXPECT_EQ(compiler.CompileText("t+10").Tempos[0], 130);
+    EXPECT_EQ(compiler.CompileText("t+10").Tempos[0], 130);
+    // A port without a tempo command keeps the tempo its player has.
+    EXPECT_EQ(compiler.CompileText("[17] t90", {100, 110, 80, 70}).Tempos, (TMML::TPortTempos{100, 90, 80, 70}));
 }
 
 TEST(Controls, WarningsLeaveNoEventAndGoOn)

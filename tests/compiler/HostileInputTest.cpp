@@ -93,12 +93,11 @@ TEST(CompileDocument, EveryKindOfLineEndEndsALine)
         {"o4 c // \xe3\x81\x82\nx", {"o4 c // \xe3\x81\x82", "x"}},
     };
     for (const auto& [text, lines] : cases) {
-        TMML byText, byLines;
-        RecordingPane textPane, linesPane;
-        byText.CompileDocument(text, textPane);
-        byLines.Compile(lines, linesPane);
-        EXPECT_EQ(Read(byText, textPane).Events, Read(byLines, linesPane).Events) << text;
-        EXPECT_EQ(textPane.Errors, linesPane.Errors) << text;
+        TMML compiler;
+        const Compiled byText = Read(compiler.CompileDocument(text));
+        const Compiled byLines = Read(compiler.Compile(lines));
+        EXPECT_EQ(byText.Events, byLines.Events) << text;
+        EXPECT_EQ(byText.Error, byLines.Error) << text;
     }
 }
 

@@ -12,11 +12,10 @@ namespace {
 std::vector<std::string> Lines(const std::string& mml)
 {
     TMML compiler;
-    RecordingPane pane;
-    compiler.CompileText(mml, pane);
-    EXPECT_EQ(pane.Errors, std::vector<std::string>{}) << mml;
+    const TSong song = compiler.CompileText(mml);
+    EXPECT_EQ(song.Error, "") << mml;
     std::vector<std::string> out;
-    const TMidiElements& list = compiler.PortAt(0).Elements;
+    const TMidiElements& list = song.Ports[0];
     for (int i = 0; i < list.Count(); ++i) {
         const TMidiElement& e = list.Items(i);
         char text[64];
@@ -64,9 +63,8 @@ TEST(SourceLines, EveryEventCarriesTheLineOfItsCommand)
 TEST(SourceLines, FunctionsAndOtherPorts)
 {
     TMML compiler;
-    RecordingPane pane;
-    compiler.CompileText("\r\n#INITGM(2)\r\n[17] c", pane);
-    const TMidiElements& list = compiler.PortAt(1).Elements;
+    const TSong song = compiler.CompileText("\r\n#INITGM(2)\r\n[17] c");
+    const TMidiElements& list = song.Ports[1];
     ASSERT_GT(list.Count(), 2);
     EXPECT_EQ(list.Items(0).Kind, ekSysEx);
     EXPECT_EQ(list.Items(0).Line, 2);

@@ -87,9 +87,7 @@ TEST(Tuplets, SharesAndErrors)
         {"{c}", {"0 90 60 127", "480 80 60 127"}},
     });
     // Seven notes in 480 ticks: the remainder falls to the last ones.
-    TMML compiler;
-    CompileBytes(compiler, "{rrrrrrr}4c*0");
-    EXPECT_EQ(compiler.PortAt(0).Elements.Items(0).Tick, 480);
+    EXPECT_EQ(CompileBytes("{rrrrrrr}4c*0").Song.Ports[0].Items(0).Tick, 480);
     const Compiled seven = CompileBytes("{ccccccc}4");
     std::vector<int> ticks;
     for (const auto& e : seven.Events) ticks.push_back(std::stoi(e));
@@ -181,9 +179,8 @@ TEST(Parallel, VoicesStartTogetherAndTheBlockEndsAfterTheLongest)
     EXPECT_EQ(std::vector<std::string>(cut.Events.end() - 3, cut.Events.end()),
               (Lines{"960 80 60 127", "960 90 60 127", "1440 80 60 127"}));
     // The time after a block is as exact as its tick, also from a start between whole time units.
-    TMML compiler;
-    CompileBytes(compiler, "c12/:c4/d8:/e");
-    const TMidiElements& list = compiler.PortAt(0).Elements;
+    const Compiled exact = CompileBytes("c12/:c4/d8:/e");
+    const TMidiElements& list = exact.Song.Ports[0];
     EXPECT_EQ(list.Last().Tick, 160 + 480 + 480);
     EXPECT_DOUBLE_EQ(list.Last().Time, (160.0 + 480 + 480) * 1000 / 480);
     ExpectErrors({

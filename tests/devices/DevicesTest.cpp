@@ -20,7 +20,7 @@ TEST(Catalog, BuiltinSynthesizerComesFirstAsFourDevices)
         EXPECT_TRUE(known) << name;
     }
     try {
-        catalog.Open(catalog.DeviceCount(), nullptr);
+        catalog.Open(catalog.DeviceCount());
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "MIDI 出力デバイス " + std::to_string(catalog.DeviceCount()) + " はありません");

@@ -13,7 +13,7 @@
 #include "Exception.h"
 #include "MMLtoMID.h"
 #include "Render.h"
-#include "Timeline.h"
+#include "song/Timeline.h"
 
 namespace {
 
@@ -143,15 +143,9 @@ constexpr int QuietPeak = 3;
 
 TEST_F(Render, ExamplePieceSoundsWhereItPlaysAndEndsInSilence)
 {
-    TMML compiler;
-    struct : TMessagePane {
-        void Clear() override {}
-        void Add(const std::string&) override {}
-        void ShowError(const std::string& text) override { FAIL() << text; }
-    } pane;
-    compiler.Compile(ReadDocumentLines("examples/kaeru.mml"), pane);
-    const TMidis& midis = *compiler.Midis;
-    const TAudioRenderer renderer(RenderInputOf({&midis.Items(0), &midis.Items(1), &midis.Items(2), &midis.Items(3)}), {});
+    const TSong song = TMML().CompileDocument(ReadDocumentText("examples/kaeru.mml"));
+    ASSERT_EQ(song.Error, "");
+    const TAudioRenderer renderer(song, {});
 
     const std::string path = folder + "kaeru.wav";
     const TRenderResult result = renderer.Write(path);
@@ -163,9 +157,8 @@ TEST_F(Render, ExamplePieceSoundsWhereItPlaysAndEndsInSilence)
 
     // The tail starts at the last event any player sends.
     double lastMs = 0.0;
-    for (int port = 0; port < TMidis::PortCount; ++port)
-        if (midis.Items(port).Elements.Count() > 0)
-            lastMs = std::max(lastMs, SendTimes(midis.Items(port).Elements, midis.Items(port).Tempo).back());
+    for (const std::vector<double>& sent : SendTimes(song))
+        if (!sent.empty()) lastMs = std::max(lastMs, sent.back());
     EXPECT_EQ(renderer.EventFrames(), std::llround(lastMs * 44.1));
     const std::int64_t tail = result.Frames - renderer.EventFrames();
     EXPECT_GE(tail, std::llround(TAudioRenderer::MinTailSeconds * 44100));
@@ -181,15 +174,13 @@ TEST_F(Render, ExamplePieceSoundsWhereItPlaysAndEndsInSilence)
 // port's last event at 2 s, at 48 kHz.
 TEST_F(Render, EventsSoundAtTheirFramesAndTheEndCutsHeldNotes)
 {
-    TMidiElements port2;
+    TSong song;
+    TMidiElements& port2 = song.Ports[1];
     AddShort(port2, 0, 0xC0, 19, 0);  // a church organ holds its level while the key is down
     AddShort(port2, 1000, 0x90, 60, 100);
     AddShort(port2, 2000, 0xB0, 7, 100);
-    TMidiElements empty;
-    TRenderInput input;
-    input.Lists = {nullptr, &port2, &empty, nullptr};
-    input.StartTempos = {120, 60, 120, 120};
-    const TAudioRenderer renderer(input, {"", 48000});
+    song.Tempos = {120, 60, 120, 120};
+    const TAudioRenderer renderer(song, {"", 48000});
     EXPECT_EQ(renderer.EventFrames(), 96000);
 
     const std::string path = folder + "organ.wav";
@@ -221,18 +212,17 @@ TEST_F(Render, EventsSoundAtTheirFramesAndTheEndCutsHeldNotes)
 
 TEST_F(Render, CancelAndFailureLeaveTheTargetAsItWas)
 {
-    TMidiElements list;
+    TSong song;
+    TMidiElements& list = song.Ports[0];
     AddShort(list, 0, 0x90, 60, 100);
     AddShort(list, 3000, 0x80, 60, 0);
-    TRenderInput input;
-    input.Lists[0] = &list;
-    input.StartTempos[0] = 60;
+    song.Tempos[0] = 60;
 
     const std::string path = folder + "song.wav";
     std::ofstream(path, std::ios::binary) << "old";
     int calls = 0;
     const TRenderResult cancelled =
-        TAudioRenderer(input, {}).Write(path, [&](double fraction) { return ++calls < 3 && fraction < 0.5; });
+        TAudioRenderer(song, {}).Write(path, [&](double fraction) { return ++calls < 3 && fraction < 0.5; });
     EXPECT_EQ(cancelled.Status, TRenderStatus::Cancelled);
     EXPECT_EQ(cancelled.Frames, 0);
     EXPECT_EQ(calls, 3);
@@ -240,7 +230,7 @@ TEST_F(Render, CancelAndFailureLeaveTheTargetAsItWas)
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"song.wav"});
 
     try {
-        RenderWav(path, input, {"/nonexistent/quaverly.sf2"});
+        RenderWav(path, song, {"/nonexistent/quaverly.sf2"});
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "内蔵シンセサイザーの音色ファイルがありません: /nonexistent/quaverly.sf2");
@@ -249,7 +239,7 @@ TEST_F(Render, CancelAndFailureLeaveTheTargetAsItWas)
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"song.wav"});
 
     try {
-        RenderWav(folder + "missing/song.wav", input, {});
+        RenderWav(folder + "missing/song.wav", song, {});
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "ファイルに書き込めません: " + folder + "missing/song.wav (No such file or directory)");
@@ -259,13 +249,12 @@ TEST_F(Render, CancelAndFailureLeaveTheTargetAsItWas)
 // Refused before anything is rendered or written.
 TEST_F(Render, BadRateAndTooLongPieceAreRefused)
 {
-    TMidiElements list;
+    TSong song;
+    TMidiElements& list = song.Ports[3];
     AddShort(list, 0, 0x90, 60, 100);
     AddShort(list, TAudioRenderer::MaxSongSeconds * 1000.0, 0x80, 60, 0);  // exactly six hours: fine
-    TRenderInput input;
-    input.Lists[3] = &list;
-    input.StartTempos[3] = 60;
-    EXPECT_EQ(TAudioRenderer(input, {}).EventFrames(), std::llround(TAudioRenderer::MaxSongSeconds * 44100));
+    song.Tempos[3] = 60;
+    EXPECT_EQ(TAudioRenderer(song, {}).EventFrames(), std::llround(TAudioRenderer::MaxSongSeconds * 44100));
 
     AddShort(list, TAudioRenderer::MaxSongSeconds * 1000.0 + 1.0, 0xB0, 7, 0);
     const struct {
@@ -277,7 +266,7 @@ TEST_F(Render, BadRateAndTooLongPieceAreRefused)
     };
     for (const auto& c : cases) {
         try {
-            TAudioRenderer(input, {"", c.Rate});
+            TAudioRenderer(song, {"", c.Rate});
             ADD_FAILURE() << "no error for " << c.Rate;
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), c.Message);

@@ -11,8 +11,8 @@ namespace {
 
 struct SynthRender : testing::Test {
     std::shared_ptr<TSynthEngine> engine = std::make_shared<TSynthEngine>(TSynthEngine::DefaultSoundfont(), false);
-    std::unique_ptr<TMidiOutDevice> a = engine->OpenPart(0, [](std::uint64_t) {});
-    std::unique_ptr<TMidiOutDevice> b = engine->OpenPart(1, [](std::uint64_t) {});
+    std::unique_ptr<TMidiOutDevice> a = engine->OpenPart(0);
+    std::unique_ptr<TMidiOutDevice> b = engine->OpenPart(1);
 
     // The loudness (root mean square over both channels) of the next seconds of output.
     double Loudness(double seconds)
@@ -24,13 +24,7 @@ struct SynthRender : testing::Test {
         return std::sqrt(sum / (2.0 * static_cast<double>(left.size())));
     }
 
-    static void Send(TMidiOutDevice& device, std::vector<std::uint8_t> bytes)
-    {
-        TSysExHeader header;
-        header.Id = 1;
-        header.Data = std::move(bytes);
-        device.LongMessage(header);
-    }
+    static void Send(TMidiOutDevice& device, const std::vector<std::uint8_t>& bytes) { device.LongMessage(bytes); }
 };
 
 constexpr double Silent = 1e-5;
@@ -77,7 +71,7 @@ TEST(Synth, MissingSoundfontIsReportedWhenTheDeviceOpens)
 {
     const auto engine = std::make_shared<TSynthEngine>("/nonexistent/quaverly.sf2", false);
     try {
-        engine->OpenPart(0, nullptr);
+        engine->OpenPart(0);
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "内蔵シンセサイザーの音色ファイルがありません: /nonexistent/quaverly.sf2");

@@ -10,7 +10,7 @@
 
 #include "PlaybackFixture.h"
 #include "Smf.h"
-#include "Timeline.h"
+#include "song/Timeline.h"
 
 namespace {
 
@@ -24,7 +24,10 @@ struct TPiece {
 
     TSmfExport Export() const
     {
-        return ExportSmf({&Lists[0], &Lists[1], &Lists[2], &Lists[3]}, Tempos);
+        TSong song;
+        song.Ports = Lists;
+        song.Tempos = Tempos;
+        return ExportSmf(song);
     }
     // Everything added from here on is made by MML track n.
     void SortAndMark(int port, std::int32_t track)

@@ -10,27 +10,6 @@
 
 namespace {
 
-// Keeps only what the checks need, so that a long run does not gather messages.
-class CheckingPane : public TMessagePane {
-public:
-    explicit CheckingPane(std::string_view bytes) : bytes_(bytes) {}
-    void Clear() override { ++Clears; }
-    void Add(const std::string& line) override { FuzzCheck(IsValidUtf8(line), "a pane line is not UTF-8", bytes_); }
-    void ShowError(const std::string& text) override
-    {
-        FuzzCheck(IsValidUtf8(text), "an error text is not UTF-8", bytes_);
-        ++Errors;
-        Error = text;
-    }
-
-    int Clears = 0;
-    int Errors = 0;
-    std::string Error;
-
-private:
-    std::string_view bytes_;
-};
-
 // The error box ends with "( 行 : n )", and n is a line of the text.
 void CheckErrorLine(const std::string& error, std::string_view bytes)
 {
@@ -46,13 +25,13 @@ void CheckErrorLine(const std::string& error, std::string_view bytes)
     FuzzCheck(line >= 1 && line <= lines, "an error names a line the text does not have", bytes);
 }
 
-void CheckSong(const TMML& compiler, std::string_view bytes)
+void CheckSong(const TSong& song, std::string_view bytes)
 {
     long long total = 0;
-    for (int port = 0; port < TMidis::PortCount; ++port) {
-        const TMidi& player = compiler.PortAt(port);
-        FuzzCheck(!player.IsOpen(), "a compilation without devices opened a port", bytes);
-        const TMidiElements& list = player.Elements;
+    for (const std::string& line : song.Memo) FuzzCheck(IsValidUtf8(line), "a pane line is not UTF-8", bytes);
+    FuzzCheck(song.Memo.size() <= static_cast<std::size_t>(TMML::MaxWarnings) + 1 + bytes.size() / 2,
+              "more pane lines than the warnings bound and the macros allow", bytes);
+    for (const TMidiElements& list : song.Ports) {
         total += list.Count();
         for (int k = 0; k < list.Count(); ++k) {
             const TMidiElement& e = list.Items(k);
@@ -91,13 +70,13 @@ void CheckSong(const TMML& compiler, std::string_view bytes)
 
 void FuzzCompile(std::string_view bytes)
 {
-    // A compiler of its own for every input, so that a finding replays from its file alone. Its
-    // ports have no devices, as PortDevices starts: nothing may be opened.
+    // A compiler of its own for every input, so that a finding replays from its file alone.
     TMML compiler;
-    CheckingPane pane(bytes);
-    compiler.CompileText(std::string(bytes), pane);
-    FuzzCheck(pane.Clears == 1, "the pane was not cleared exactly once", bytes);
-    FuzzCheck(pane.Errors <= 1, "more than one error shown", bytes);
-    if (pane.Errors == 1) CheckErrorLine(pane.Error, bytes);
-    CheckSong(compiler, bytes);
+    const TSong song = compiler.CompileText(std::string(bytes));
+    FuzzCheck(!song.Cancelled, "a compilation nobody cancelled reports a cancel", bytes);
+    if (song.Failed()) {
+        FuzzCheck(IsValidUtf8(song.Error), "an error text is not UTF-8", bytes);
+        CheckErrorLine(song.Error, bytes);
+    }
+    CheckSong(song, bytes);
 }

@@ -14,22 +14,15 @@
 namespace {
 
 using TMessage = std::vector<std::uint8_t>;
-using TPortMessages = std::array<std::vector<TMessage>, TMidis::PortCount>;
-
-class SilentPane : public TMessagePane {
-public:
-    void Clear() override {}
-    void Add(const std::string&) override {}
-    void ShowError(const std::string&) override {}
-};
+using TPortMessages = std::array<std::vector<TMessage>, TSong::PortCount>;
 
 // What a player sends for each item of the lists: the bytes of a short message (two for program
 // change and channel pressure) and the whole system-exclusive message.
-TPortMessages SentMessages(const TMML& compiler)
+TPortMessages SentMessages(const TSong& song)
 {
     TPortMessages sent;
-    for (int port = 0; port < TMidis::PortCount; ++port) {
-        const TMidiElements& list = compiler.PortAt(port).Elements;
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const TMidiElements& list = song.Ports[static_cast<std::size_t>(port)];
         for (int i = 0; i < list.Count(); ++i) {
             const TMidiElement& e = list.Items(i);
             if (e.Kind == ekShortMessage) {
@@ -86,7 +79,7 @@ private:
                 const TMessage data = Take(VarLen());
                 if (type == 0x2F) ended = true;
                 if (type == 0x21) {
-                    Expect(data.size() == 1 && data[0] < TMidis::PortCount && port < 0, "a track's port is not one port");
+                    Expect(data.size() == 1 && data[0] < TSong::PortCount && port < 0, "a track's port is not one port");
                     port = data[0];
                 }
             } else if (status == 0xF0) {
@@ -157,20 +150,11 @@ private:
 
 void FuzzExport(std::string_view bytes)
 {
-    TMML compiler;
-    SilentPane pane;
-    compiler.CompileText(std::string(bytes), pane);
-
-    std::array<const TMidiElements*, TMidis::PortCount> lists{};
-    std::array<int, TMidis::PortCount> tempos{};
-    for (int port = 0; port < TMidis::PortCount; ++port) {
-        lists[static_cast<std::size_t>(port)] = &compiler.PortAt(port).Elements;
-        // Each player starts with the tempo it holds after the compilation.
-        tempos[static_cast<std::size_t>(port)] = compiler.PortAt(port).Tempo;
-    }
+    // Each player starts with the tempo it holds after the compilation: the song's.
+    const TSong song = TMML().CompileText(std::string(bytes));
     TSmfExport exported;
     try {
-        exported = ExportSmf(lists, tempos);
+        exported = ExportSmf(song);
     } catch (const Exception& e) {
         // Only a piece longer than the format holds is refused.
         FuzzCheck(e.Message() == "曲が長すぎて MIDI ファイルに書き出せません", "the export refused with another text", bytes);
@@ -179,8 +163,8 @@ void FuzzExport(std::string_view bytes)
     FuzzCheck(exported.FixedTempo == !exported.Note.empty(), "a fixed tempo without its note, or a note without it", bytes);
 
     TPortMessages written = SmfReader(exported.Bytes, bytes).Messages();
-    TPortMessages sent = SentMessages(compiler);
-    for (int port = 0; port < TMidis::PortCount; ++port) {
+    TPortMessages sent = SentMessages(song);
+    for (int port = 0; port < TSong::PortCount; ++port) {
         auto& a = written[static_cast<std::size_t>(port)];
         auto& b = sent[static_cast<std::size_t>(port)];
         std::sort(a.begin(), a.end());

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <jack/jack.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,7 @@
 
 #include "Devices.h"
 #include "MMLtoMID.h"
+#include "playback/Players.h"
 #include "RecordingMidiOut.h"
 
 namespace {
@@ -149,7 +151,7 @@ protected:
                            << Slurp(dumpLog_);
         // The port exists before the dump client is running: active sensing goes out until the
         // dump shows it, so that nothing of the piece can be lost to a client still starting.
-        auto probe = OpenMidiPort(TPortApi::Jack, port_, nullptr);
+        auto probe = OpenMidiPort(TPortApi::Jack, port_);
         const bool listening = WaitFor(
             [&] {
                 probe->ShortMessage(0xFE, 0, 0);
@@ -193,17 +195,12 @@ TEST_F(JackServer, CompiledPiecePlaysThroughTheCatalogInPlayingOrder)
 
     std::vector<std::string> expected;
     {
-        TMML compiler;
-        compiler.PortDevices = {device, -1, -1, -1};
-        struct Pane : TMessagePane {
-            void Clear() override {}
-            void Add(const std::string&) override {}
-            void ShowError(const std::string& text) override { Error = text; }
-            std::string Error;
-        } pane;
-        compiler.Compile({"#INITGM(1)", "t200 @10 v100 l16 o4 cdef p32 g8", "[2] @1 o3 c8 e8"}, pane);
-        ASSERT_EQ(pane.Error, "");
-        const TMidiElements& events = compiler.PortAt(0).Elements;
+        TMidis midis;
+        const TSong song = TMML().Compile({"#INITGM(1)", "t200 @10 v100 l16 o4 cdef p32 g8", "[2] @1 o3 c8 e8"});
+        ASSERT_EQ(song.Error, "");
+        midis.Reopen({device, -1, -1, -1});
+        midis.Load(song);
+        const TMidiElements& events = song.Ports[0];
         bool sysex = false;
         for (int i = 0; i < events.Count(); ++i) {
             const TMidiElement& e = events.Items(i);
@@ -217,21 +214,16 @@ TEST_F(JackServer, CompiledPiecePlaysThroughTheCatalogInPlayingOrder)
         }
         ASSERT_TRUE(sysex) << "the piece should hold a system-exclusive message";
 
-        ASSERT_TRUE(compiler.PortAt(0).IsOpen());
-        compiler.Midis->StartAll();
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                ProcessNotices();
-                return compiler.Midis->AllFinished();
-            },
-            30s));
-        EXPECT_EQ(compiler.PortAt(0).PendingHeaderCount(), 0);
-    }  // the compiler closes the port
+        ASSERT_TRUE(midis.Items(0).IsOpen());
+        midis.StartAll();
+        ASSERT_TRUE(WaitFor([&] { return midis.AllFinished(); }, 30s));
+    }  // the players close the port
     SetMidiOutService(nullptr);
-    ProcessNotices();
 
     const auto recorded = Recorded();
     ASSERT_GE(recorded.size(), expected.size() + 16);
+    // Every message in playing order, the system-exclusive one whole in its place among the short
+    // ones: RtMidi took each before the send returned.
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(recorded[i].Bytes, expected[i]) << "message " << i;
     // The port ends with All Sound Off on its 16 channels; after that only the silencing of the
     // closing port follows (hold pedal off, All Notes Off, All Sound Off).
@@ -248,13 +240,6 @@ TEST_F(JackServer, CompiledPiecePlaysThroughTheCatalogInPlayingOrder)
 // ---- A device that goes away while it plays ----
 
 struct LostDevice : JackServer {
-    struct Pane : TMessagePane {
-        void Clear() override {}
-        void Add(const std::string&) override {}
-        void ShowError(const std::string& text) override { Error = text; }
-        std::string Error;
-    };
-
     // Plays text on the dump's port until its first note has arrived, then lets end do its harm
     // and waits for the port to stop by itself. The next compilation opens the port again and
     // must say why it cannot.
@@ -262,32 +247,28 @@ struct LostDevice : JackServer {
     {
         TDeviceCatalog catalog(false);
         SetMidiOutService(&catalog);
-        TMML compiler;
-        compiler.PortDevices = {FindDevice(catalog.Names(), "JACK: " + port_), -1, -1, -1};
-        Pane pane;
-        compiler.Compile({text}, pane);
-        EXPECT_EQ(pane.Error, "");
-        compiler.Midis->StartAll();
+        TMidis midis;
+        const std::array<int, TSong::PortCount> devices{FindDevice(catalog.Names(), "JACK: " + port_), -1, -1, -1};
+        const TSong song = TMML().Compile({text});
+        EXPECT_EQ(song.Error, "");
+        midis.Reopen(devices);
+        midis.Load(song);
+        midis.StartAll();
         EXPECT_TRUE(WaitFor([&] { return Slurp(dumpLog_).find(": 90 48") != std::string::npos; }, 20s));
         end();
-        const bool stopped = WaitFor(
-            [&] {
-                ProcessNotices();
-                return compiler.Midis->AllFinished();
-            },
-            20s);
+        const bool stopped = WaitFor([&] { return midis.AllFinished(); }, 20s);
         EXPECT_TRUE(stopped) << "the port plays on into nothing";
-        EXPECT_TRUE(compiler.PortAt(0).Stopped);
-        compiler.Midis->StopAll();  // what the window does when it sees the song end
+        EXPECT_TRUE(midis.Items(0).Stopped);
+        midis.StopAll();  // what the window does when it sees the song end
+        // The next compile opens the device again, and says why it cannot.
         std::string error;
         try {
-            compiler.Compile({text}, pane);
+            midis.Reopen(devices);
         } catch (const Exception& e) {
             error = e.Message();
         }
-        EXPECT_FALSE(compiler.PortAt(0).IsOpen());
+        EXPECT_FALSE(midis.Items(0).IsOpen());
         SetMidiOutService(nullptr);
-        ProcessNotices();
         return error;
     }
 };
@@ -307,6 +288,76 @@ TEST_F(LostDevice, AServerThatEndsStopsThePortWithoutHangingOnAFullBuffer)
     const std::string text = "t60 o4 c2 " + sysex + sysex + sysex + " d1 e1 f1 g1";
     const std::string error = PlayAndLose(text, [&] { End(jackd_, SIGKILL); });
     EXPECT_EQ(error, "JACK サーバーが動いていないため、MIDI 出力デバイスを開けません: " + port_);
+}
+
+// ---- The built-in synthesizer playing through the server ----
+
+// Whether the synthesizer's audio client has its output ports on the server, which is when it
+// plays there.
+bool SynthOnServer()
+{
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("qvprobe", JackNoStartServer, &status);
+    if (client == nullptr) return false;
+    const char** ports = jack_get_ports(client, "^Quaverly[^:]*:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    const bool found = ports != nullptr && ports[0] != nullptr;
+    jack_free(ports);
+    // The output is only trusted once its watch is on the server too: a server killed before that
+    // is a failure to open, not a loss while playing.
+    char* watch = jack_get_uuid_for_client_name(client, "Quaverly watch");
+    const bool watched = watch != nullptr;
+    jack_free(watch);
+    jack_client_close(client);
+    return found && watched;
+}
+
+// The synthesizer uses JACK alone here, whatever else the machine offers.
+struct SynthAudio : LostDevice {
+    void SetUp() override
+    {
+        setenv("QUAVERLY_AUDIO_DRIVER", "jack", 1);
+        LostDevice::SetUp();
+    }
+    void TearDown() override
+    {
+        LostDevice::TearDown();
+        unsetenv("QUAVERLY_AUDIO_DRIVER");
+    }
+};
+
+TEST_F(SynthAudio, AServerThatEndsStopsTheSynthesizersPorts)
+{
+    TDeviceCatalog catalog(false);
+    SetMidiOutService(&catalog);
+    {
+        TMidis midis;
+        const std::array<int, TSong::PortCount> devices{FindDevice(catalog.Names(), BuiltinSynthNames[0]), -1, -1, -1};
+        const TSong song = TMML().Compile({"t60 o4 c1 d1 e1 f1 g1 a1 b1"});
+        ASSERT_EQ(song.Error, "");
+        midis.Reopen(devices);
+        midis.Load(song);
+        midis.StartAll();
+        ASSERT_TRUE(WaitFor(SynthOnServer, 20s)) << "the synthesizer never played through the server";
+        EXPECT_FALSE(midis.Items(0).DeviceLost());
+
+        End(jackd_, SIGKILL);
+        const bool stopped = WaitFor([&] { return midis.AllFinished(); }, 20s);
+        EXPECT_TRUE(stopped) << "the synthesizer plays on into nothing";
+        EXPECT_TRUE(midis.Items(0).Stopped);
+        EXPECT_TRUE(midis.Items(0).DeviceLost());
+        midis.StopAll();
+
+        // The next compilation opens the synthesizer again, which has no output left.
+        std::string error;
+        try {
+            midis.Reopen(devices);
+        } catch (const Exception& e) {
+            error = e.Message();
+        }
+        EXPECT_EQ(error.rfind("内蔵シンセサイザーの音を出せません。音声出力 jack につながりませんでした", 0), 0u) << error;
+        EXPECT_FALSE(midis.Items(0).IsOpen());
+    }
+    SetMidiOutService(nullptr);
 }
 
 // ---- quaverly-cli play, as a user runs it ----
@@ -364,6 +415,20 @@ TEST_F(CommandLine, StopsCleanlyOnInterrupt)
     for (std::uint8_t channel = 0; channel < 16; ++channel)
         EXPECT_EQ(bytes[1u + channel], HexBytes({static_cast<std::uint8_t>(0xB0 | channel), 120, 0}));
     for (std::size_t i = 1; i < bytes.size(); ++i) EXPECT_NE(bytes[i][0], '9') << "a note after the interrupt: " << bytes[i];
+}
+
+// The synthesizer's sound going away is a failure of the play, not a piece played to its end.
+TEST_F(CommandLine, ReportsTheSynthesizersLostAudioOutput)
+{
+    setenv("QUAVERLY_AUDIO_DRIVER", "jack", 1);
+    const std::string piece = WritePiece("synth", "t60 o4 c1 d1 e1 f1 g1 a1 b1\r\n");
+    const pid_t cli = Spawn({QUAVERLY_CLI, "play", piece, "--port", "1=0", "--port", "2=-", "--port", "3=-", "--port", "4=-"}, log_);
+    unsetenv("QUAVERLY_AUDIO_DRIVER");
+    ASSERT_TRUE(WaitFor(SynthOnServer, 20s)) << Slurp(log_);
+    End(jackd_, SIGKILL);
+    EXPECT_EQ(ExitStatus(cli), 3) << Slurp(log_);
+    EXPECT_NE(Slurp(log_).find("ポート 1 の MIDI 出力デバイスが失われたため、そのポートの演奏を止めました"), std::string::npos)
+        << Slurp(log_);
 }
 
 TEST(CommandLineUse, RejectsWhatItCannotPlay)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MMLtoMID.h"
+#include "playback/Players.h"
 #include "PlaybackFixture.h"
 
 namespace {
@@ -148,54 +149,48 @@ TEST_F(MidisTest, SeekAfterTheSongEndedPlaysAgain)
     EXPECT_TRUE(midis.AllFinished());
 }
 
-// ---- A compilation opens the assigned devices ----
+// ---- Opening the assigned devices and loading a song, as a compile does ----
 
-struct CompileDevicesTest : testing::Test {
-    struct Pane : TMessagePane {
-        void Clear() override {}
-        void Add(const std::string&) override {}
-        void ShowError(const std::string& text) override { Error = text; }
-        std::string Error;
-    };
+struct ReopenTest : testing::Test {
     TRecordingMidiOut out;
-    Pane pane;
-    void SetUp() override { SetMidiOutService(&out); }
-    void TearDown() override { SetMidiOutService(nullptr); }
+    TMidis midis{&out};
 };
 
-TEST_F(CompileDevicesTest, EachCompilationReopensTheAssignedDevices)
+TEST_F(ReopenTest, EachCompilationReopensTheAssignedDevices)
 {
     TMML compiler;
-    compiler.PortDevices = {2, -1, 0, -1};
-    compiler.Compile({"c"}, pane);
-    EXPECT_TRUE(compiler.PortAt(0).IsOpen());
-    EXPECT_FALSE(compiler.PortAt(1).IsOpen());
-    EXPECT_TRUE(compiler.PortAt(2).IsOpen());
+    const TSong song = compiler.Compile({"c"});
+    midis.Reopen({2, -1, 0, -1});
+    midis.Load(song);
+    EXPECT_TRUE(midis.Items(0).IsOpen());
+    EXPECT_FALSE(midis.Items(1).IsOpen());
+    EXPECT_TRUE(midis.Items(2).IsOpen());
     EXPECT_EQ(out.OpenDevices(), 2);
-    compiler.PortAt(0).SendShortMessage(0x90, 1, 1);
+    midis.Items(0).SendShortMessage(0x90, 1, 1);
     EXPECT_EQ(out.Messages().back().Device, 2);
 
-    compiler.PortDevices = {-1, 1, -1, -1};
-    compiler.Compile({"c"}, pane);
-    EXPECT_FALSE(compiler.PortAt(0).IsOpen());
-    EXPECT_TRUE(compiler.PortAt(1).IsOpen());
+    midis.Reopen({-1, 1, -1, -1});
+    midis.Load(compiler.Compile({"t90 c"}));
+    EXPECT_FALSE(midis.Items(0).IsOpen());
+    EXPECT_TRUE(midis.Items(1).IsOpen());
     EXPECT_EQ(out.OpenDevices(), 1);
-    EXPECT_EQ(compiler.PortAt(0).Elements.Count(), 2);  // a port without a device still gets its events
+    EXPECT_EQ(midis.Items(0).Elements.Count(), 3);  // a port without a device still gets its events
+    EXPECT_EQ(midis.Items(0).Tempo.load(), 90);
+    EXPECT_EQ(midis.Tempos(), (std::array<int, 4>{90, 120, 120, 120}));
 }
 
-TEST_F(CompileDevicesTest, DeviceThatCannotOpenRaisesBeforeCompiling)
+TEST_F(ReopenTest, DeviceThatCannotOpenRaisesAndLoadsNothing)
 {
-    TMML compiler;
     out.FailOpen(1, "デバイスを開けません");
-    compiler.PortDevices = {0, 1, -1, -1};
     try {
-        compiler.Compile({"c"}, pane);
+        midis.Reopen({0, 1, -1, -1});
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "デバイスを開けません");
     }
-    EXPECT_EQ(pane.Error, "");
-    EXPECT_EQ(compiler.PortAt(0).Elements.Count(), 0);
+    EXPECT_TRUE(midis.Items(0).IsOpen());  // the ports before it are open again
+    EXPECT_FALSE(midis.Items(1).IsOpen());
+    EXPECT_EQ(midis.Items(0).Elements.Count(), 0);
 }
 
 }  // namespace

@@ -189,13 +189,13 @@ TEST(SequencerFailure, DeviceErrorEndsThePortInsteadOfLeavingTheTimerThread)
 {
     struct Broken : TMidiOutDevice {
         void ShortMessage(std::uint8_t, std::uint8_t, std::uint8_t) override { throw Exception("デバイスの故障"); }
-        void LongMessage(const TSysExHeader&) override {}
+        void LongMessage(std::span<const std::uint8_t>) override {}
         void Reset() override {}
     };
     struct BrokenService : TMidiOutService {
         int DeviceCount() override { return 1; }
         std::string DeviceName(int) override { return "故障中"; }
-        std::unique_ptr<TMidiOutDevice> Open(int, TSysExDone) override { return std::make_unique<Broken>(); }
+        std::unique_ptr<TMidiOutDevice> Open(int) override { return std::make_unique<Broken>(); }
     } service;
     TDrivenClock clock;
     TMidi player{&service, &clock};

@@ -1,8 +1,9 @@
 // The whole playing machinery worked hard for a long time: every round compiles a piece (a little
 // different each time), starts it, seeks, pauses, resumes, changes the speed and stops, on three
 // recording devices and on the built-in synthesizer (its audio drawn and thrown away). After every
-// round no note may be left sounding and no system-exclusive buffer left pending; after all of
-// them the memory in use may not have grown, and the leak checker (or Valgrind) finds nothing.
+// round no note may be left sounding and every system-exclusive message must have arrived whole on
+// its own device; after all of them the memory in use may not have grown, and the leak checker (or
+// Valgrind) finds nothing.
 //
 // QUAVERLY_SOAK_CYCLES sets the number of rounds (1000 when unset).
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <tuple>
 
 #include "MMLtoMID.h"
+#include "playback/Players.h"
 #include "RecordingMidiOut.h"
 #include "Synth.h"
 
@@ -60,10 +62,10 @@ public:
         synth_->ShortMessage(status, data1, data2);
         record_->ShortMessage(status, data1, data2);
     }
-    void LongMessage(const TSysExHeader& header) override
+    void LongMessage(std::span<const std::uint8_t> bytes) override
     {
-        synth_->LongMessage(header);
-        record_->LongMessage(header);  // its done notice is the one the player receives
+        synth_->LongMessage(bytes);
+        record_->LongMessage(bytes);
     }
     void Reset() override
     {
@@ -84,23 +86,16 @@ public:
     }
     int DeviceCount() override { return 4; }
     std::string DeviceName(int id) override { return recording_.DeviceName(id); }
-    std::unique_ptr<TMidiOutDevice> Open(int id, TSysExDone done) override
+    std::unique_ptr<TMidiOutDevice> Open(int id) override
     {
-        auto record = recording_.Open(id, std::move(done));
+        auto record = recording_.Open(id);
         if (id != 3) return record;
-        return std::make_unique<TTeeDevice>(std::move(record), synth_->OpenPart(0, [](std::uint64_t) {}));
+        return std::make_unique<TTeeDevice>(std::move(record), synth_->OpenPart(0));
     }
 
 private:
     TRecordingMidiOut& recording_;
     std::shared_ptr<TSynthEngine> synth_;
-};
-
-struct TPane : TMessagePane {
-    void Clear() override {}
-    void Add(const std::string&) override {}
-    void ShowError(const std::string& text) override { Error = text; }
-    std::string Error;
 };
 
 // A piece on all four ports with what playback has to get right: resets and other
@@ -166,6 +161,35 @@ private:
     std::set<std::tuple<int, int, int>> down_;
 };
 
+// Whether every system-exclusive message a device received is, byte for byte, one that its port's
+// list holds: a message cut short, run together with another or sent to another device shows.
+class TWholeSysEx {
+public:
+    explicit TWholeSysEx(TMidis& midis)
+    {
+        for (int port = 0; port < TMidis::PortCount; ++port) {
+            const TMidiElements& list = midis.Items(port).Elements;
+            for (int i = 0; i < list.Count(); ++i)
+                if (list.Items(i).Kind == ekSysEx) sent_.emplace(port, HexBytes(list.Items(i).SysExData));
+        }
+    }
+    void Follow(const std::vector<TRecordingMidiOut::TMessage>& messages)
+    {
+        for (const auto& m : messages) {
+            if (m.Kind != TRecordingMidiOut::TMessage::Long) continue;
+            ++Received;
+            if (!sent_.contains({m.Device, HexBytes(m.Bytes)}))
+                Wrong += "device " + std::to_string(m.Device) + ": " + HexBytes(m.Bytes) + "\n";
+        }
+    }
+
+    long Received = 0;
+    std::string Wrong;  // one line per message that is not one its port sends
+
+private:
+    std::set<std::pair<int, std::string>> sent_;
+};
+
 int Rounds()
 {
     const char* text = std::getenv("QUAVERLY_SOAK_CYCLES");
@@ -178,30 +202,34 @@ TEST(Soak, RoundsOfPlayingLeaveNoNoteSoundingAndNoMemoryBehind)
     const int rounds = Rounds();
     ASSERT_GE(rounds, 20) << "the memory is compared between round 10 and the last";
     std::size_t inUseAt10 = 0, residentAt10 = 0;
-    long noteOns = 0, soundOffs = 0;
+    long noteOns = 0, soundOffs = 0, sysexes = 0;
     {
         TDrivenClock clock(1'000'000);
         TRecordingMidiOut recording(clock, 4);
         auto synth = std::make_shared<TSynthEngine>(TSynthEngine::DefaultSoundfont(), false);
         TSoakService service(recording, synth);
         TMML compiler;
-        compiler.Midis = std::make_unique<TMidis>(&service, &clock);
-        compiler.PortDevices = {0, 1, 2, 3};
+        TMidis midis(&service, &clock);
         std::vector<float> left, right;
 
         for (int round = 1; round <= rounds; ++round) {
             SCOPED_TRACE("round " + std::to_string(round));
-            TPane pane;
-            compiler.Compile({Piece(round)}, pane);
-            ASSERT_EQ(pane.Error, "");
-            TMidis& midis = *compiler.Midis;
+            // As a compile in the window: stop, compile, reopen the devices, load.
+            midis.StopAll();
+            const TSong song = compiler.Compile({Piece(round)}, midis.Tempos());
+            ASSERT_EQ(song.Error, "");
+            midis.Reopen({0, 1, 2, 3});
+            midis.Load(song);
             for (int port = 0; port < TMidis::PortCount; ++port) {
                 ASSERT_TRUE(midis.Items(port).IsOpen());
                 midis.Items(port).SpeedFactor = 1.0;
             }
             TSoundingNotes notes;
+            TWholeSysEx sysex(midis);
             const auto follow = [&] {
-                notes.Follow(recording.Messages());
+                const auto messages = recording.Messages();
+                notes.Follow(messages);
+                sysex.Follow(messages);
                 recording.ClearMessages();
                 synth->Render(left, right, 256);  // the synthesizer's voices start and end too
             };
@@ -224,10 +252,9 @@ TEST(Soak, RoundsOfPlayingLeaveNoNoteSoundingAndNoMemoryBehind)
             midis.StopAll();
             follow();
             ASSERT_EQ(notes.Stuck(), "") << "sounding after the stop";
-            ProcessNotices();
-            for (int port = 0; port < TMidis::PortCount; ++port)
-                ASSERT_EQ(midis.Items(port).PendingHeaderCount(), 0) << "port " << port + 1;
+            ASSERT_EQ(sysex.Wrong, "");
             noteOns += notes.NoteOns;
+            sysexes += sysex.Received;
             soundOffs += notes.SoundOffs;
 
             if (round == 10) {
@@ -238,7 +265,8 @@ TEST(Soak, RoundsOfPlayingLeaveNoNoteSoundingAndNoMemoryBehind)
 
         const std::size_t inUse = InUseBytes();
         const std::size_t resident = ResidentBytes();
-        std::printf("rounds %d, note-ons %ld, All Sound Off %ld\n", rounds, noteOns, soundOffs);
+        std::printf("rounds %d, note-ons %ld, All Sound Off %ld, system-exclusive %ld\n", rounds, noteOns, soundOffs,
+                    sysexes);
         std::printf("in use after round 10: %zu bytes, after round %d: %zu bytes (%+lld)\n", inUseAt10, rounds, inUse,
                     static_cast<long long>(inUse) - static_cast<long long>(inUseAt10));
         std::printf("resident after round 10: %zu bytes, after round %d: %zu bytes (%+lld)\n", residentAt10, rounds,
@@ -250,6 +278,7 @@ TEST(Soak, RoundsOfPlayingLeaveNoNoteSoundingAndNoMemoryBehind)
             EXPECT_LE(inUse, inUseAt10 + allowance);
         }
         EXPECT_GT(noteOns, rounds) << "the rounds played next to nothing";
+        EXPECT_GE(sysexes, rounds) << "the rounds sent no system-exclusive message";
     }
 #if defined(__SANITIZE_ADDRESS__)
     // The players, devices and synthesizer are gone: nothing they allocated may be left.
