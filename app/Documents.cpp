@@ -51,7 +51,12 @@ QString ReadDocumentFile(const QString& path)
 // file as it was.
 void WriteDocumentFile(const QString& path, const QString& text)
 {
-    const std::string rtf = WriteRtf(text.toStdString());
+    const std::string utf8 = text.toStdString();
+    // A document must open again: past the reading bound a save would report success for a file
+    // that Open then refuses. The text stays in the editor, still modified.
+    if (utf8.size() > MaxDocumentBytes)
+        throw Exception(QStringLiteral("ファイルが大きすぎて保存できません: %1").arg(path).toStdString());
+    const std::string rtf = WriteRtf(utf8);
     const auto size = static_cast<qint64>(rtf.size());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(rtf.data(), size) != size || !file.commit())
