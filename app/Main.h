@@ -194,6 +194,8 @@ private:
     bool compileFailed_ = false;
     // The song of the last compile that ran to its end: what exports write.
     TSong song_;
+    // Compiles on the worker thread, one compile at a time.
+    TMML compiler_;
     // A compile runs on its worker thread; a cancel was asked for; the window was asked to close
     // meanwhile, which it does once the compile has ended.
     bool compiling_ = false;

@@ -373,7 +373,7 @@ void TFormMain::BtnCompileClick()
     // can be cancelled without touching the song the players hold.
     const QString text = EditorText();
     const std::string utf8 = text.toStdString();
-    TMML compiler;
+    TMML& compiler = compiler_;
     // A port with no tempo command keeps the tempo its player has.
     const TMML::TPortTempos tempos = Midis().Tempos();
     TSong song;
@@ -394,6 +394,7 @@ void TFormMain::BtnCompileClick()
     SetCompiling(false);
     if (song.Cancelled) {
         // Nothing changes: the players keep the previous song and the pane its lines.
+        compiler.Recycle(std::move(song));
         Memo1->appendPlainText(CompileCancelled);
         BtnPlay->setEnabled(compiled_ && compiledText_ == text);
         BtnStop->setChecked(true);
@@ -412,7 +413,8 @@ void TFormMain::BtnCompileClick()
     }
     lostReported_ = {};
     Midis().Load(song);
-    song_ = std::move(song);
+    // The song it replaces lends its memory to the next compile.
+    compiler.Recycle(std::exchange(song_, std::move(song)));
     compiled_ = true;
     compiledText_ = text;
     compileFailed_ = song_.Failed();

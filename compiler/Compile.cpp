@@ -71,6 +71,12 @@ TSong TMML::CompileText(std::string text, const TPortTempos& tempos)
 {
     ResetDefaults();
     song_ = TSong{};
+    // The lists of a song given back grow no more and fault no fresh pages in: a piece of hundreds
+    // of thousands of events spends more time there than in compiling.
+    for (std::size_t i = 0; i < song_.Ports.size(); ++i) {
+        song_.Ports[i] = std::move(recycled_.Ports[i]);
+        song_.Ports[i].Clear();
+    }
     song_.Tempos = tempos;
 
     TupletNotesLeft = 0;

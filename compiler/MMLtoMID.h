@@ -189,6 +189,9 @@ public:
     // its next command: the song then comes back with Cancelled set, holding whatever was made so
     // far, which the caller throws away.
     void RequestCancel() { cancelRequested_.store(true, std::memory_order_relaxed); }
+    // Gives a song that is no longer needed back, so that the next compilation builds its lists in
+    // that song's memory instead of new memory.
+    void Recycle(TSong song) { recycled_ = std::move(song); }
 
     std::unique_ptr<TMMLMacros> Macros;
     std::unique_ptr<TTracks> Tracks;
@@ -309,7 +312,8 @@ private:
     void LocateError(const char* pos);
 
     std::vector<TSourceFrame> frames_;
-    TSong song_;  // what the compilation in progress has made
+    TSong song_;      // what the compilation in progress has made
+    TSong recycled_;  // a song given back: its lists' memory is reused
     int eventCount_ = 0;
     std::int64_t warningCount_ = 0;
     std::int64_t commandCount_ = 0;
