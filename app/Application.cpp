@@ -1,4 +1,4 @@
-#include "Application.h"
+#include "app/Application.h"
 
 #include <QLibraryInfo>
 #include <QStandardPaths>
@@ -6,9 +6,9 @@
 #include <QTranslator>
 #include <new>
 
-#include "Dialogs.h"
-#include "Exception.h"
-#include "MMLtoMID.h"
+#include "app/Dialogs.h"
+#include "song/Exception.h"
+#include "compiler/MMLtoMID.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {

@@ -9,12 +9,12 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 
-#include "Application.h"
-#include "Dialogs.h"
-#include "Document.h"
-#include "Exception.h"
-#include "Main.h"
-#include "Rtf.h"
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "formats/Document.h"
+#include "song/Exception.h"
+#include "app/Main.h"
+#include "formats/Rtf.h"
 
 namespace {
 

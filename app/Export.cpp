@@ -7,14 +7,14 @@
 #include <QProgressDialog>
 #include <atomic>
 
-#include "Application.h"
-#include "Dialogs.h"
-#include "Exception.h"
-#include "Main.h"
-#include "Render.h"
-#include "SaveFile.h"
-#include "Smf.h"
-#include "Worker.h"
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "song/Exception.h"
+#include "app/Main.h"
+#include "devices/Render.h"
+#include "formats/SaveFile.h"
+#include "formats/Smf.h"
+#include "app/Worker.h"
 
 namespace {
 const QString MidiFilter = QStringLiteral("MIDIファイル (*.mid)");

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "PortSettings.h"
+#include "app/PortSettings.h"
 
 class QComboBox;
 class QLabel;

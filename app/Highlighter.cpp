@@ -1,10 +1,10 @@
 // Syntax colours: the pieces of an MML line and how each kind is painted.
-#include "Highlighter.h"
+#include "app/Highlighter.h"
 
 #include <QTextCharFormat>
 #include <array>
 
-#include "Chars.h"
+#include "formats/Chars.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QSyntaxHighlighter>
 #include <vector>
 
-#include "Commands.h"  // TMMLToken, the colour class of each command
+#include "compiler/Commands.h"  // TMMLToken, the colour class of each command
 
 class QTextDocument;
 

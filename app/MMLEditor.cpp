@@ -1,5 +1,5 @@
 // The MML editor: the line-number gutter beside the text, and the marked lines.
-#include "MMLEditor.h"
+#include "app/MMLEditor.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -7,7 +7,7 @@
 #include <QTextBlock>
 #include <algorithm>
 
-#include "Highlighter.h"
+#include "app/Highlighter.h"
 
 namespace {
 

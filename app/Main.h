@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "Clock.h"
-#include "MMLEditor.h"
-#include "MMLtoMID.h"
+#include "playback/Clock.h"
+#include "app/MMLEditor.h"
+#include "compiler/MMLtoMID.h"
 #include "playback/Players.h"
 
 class QAction;

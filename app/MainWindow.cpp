@@ -23,14 +23,14 @@
 #include <utility>
 #include <vector>
 
-#include "Application.h"
-#include "Dialogs.h"
-#include "Document.h"
-#include "FPORT.h"
-#include "Fonts.h"
-#include "Main.h"
-#include "TrkBarEx.h"
-#include "Worker.h"
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "formats/Document.h"
+#include "app/FPORT.h"
+#include "app/Fonts.h"
+#include "app/Main.h"
+#include "app/TrkBarEx.h"
+#include "app/Worker.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Application.h"
-#include "Dialogs.h"
-#include "Exception.h"
-#include "FPORT.h"
-#include "Fonts.h"
-#include "MidiOut.h"
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "song/Exception.h"
+#include "app/FPORT.h"
+#include "app/Fonts.h"
+#include "playback/MidiOut.h"
 
 namespace {
 

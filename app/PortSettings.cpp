@@ -1,5 +1,5 @@
 // The stored port assignment.
-#include "PortSettings.h"
+#include "app/PortSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <cstdint>
 
-#include "Exception.h"
+#include "song/Exception.h"
 
 namespace {
 

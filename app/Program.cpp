@@ -1,15 +1,15 @@
-#include "Program.h"
+#include "app/Program.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <memory>
 
-#include "Application.h"
-#include "Devices.h"
-#include "Dialogs.h"
-#include "FPORT.h"
-#include "InstanceLock.h"
-#include "Main.h"
+#include "app/Application.h"
+#include "devices/Devices.h"
+#include "app/Dialogs.h"
+#include "app/FPORT.h"
+#include "app/InstanceLock.h"
+#include "app/Main.h"
 
 int RunQuaverly(const std::string& lockPath, TMidiOutService* service)
 {

@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "Main.h"
-#include "TrkBarEx.h"
+#include "app/Main.h"
+#include "app/TrkBarEx.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "TrkBarEx.h"
+#include "app/TrkBarEx.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "Worker.h"
+#include "app/Worker.h"
 
 #include <QEventLoop>
 #include <QTimer>

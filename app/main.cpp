@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Application.h"
-#include "InstanceLock.h"
-#include "Program.h"
-#include "Version.h"
+#include "app/Application.h"
+#include "app/InstanceLock.h"
+#include "app/Program.h"
+#include "generated/Version.h"
 
 int main(int argc, char** argv)
 {

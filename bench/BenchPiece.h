@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 
 namespace bench {
 

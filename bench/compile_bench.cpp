@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "BenchPiece.h"
+#include "bench/BenchPiece.h"
 
 namespace {
 

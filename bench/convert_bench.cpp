@@ -13,9 +13,9 @@
 #include <functional>
 #include <string>
 
-#include "Document.h"
-#include "Encoding.h"
-#include "Rtf.h"
+#include "formats/Document.h"
+#include "formats/Encoding.h"
+#include "formats/Rtf.h"
 
 namespace {
 

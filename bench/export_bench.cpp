@@ -3,8 +3,8 @@
 // start at another tempo). Reports events/s and the file's size.
 #include <benchmark/benchmark.h>
 
-#include "BenchPiece.h"
-#include "Smf.h"
+#include "bench/BenchPiece.h"
+#include "formats/Smf.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "RecordingMidiOut.h"
+#include "playback/RecordingMidiOut.h"
 #include "playback/Players.h"
 
 namespace {

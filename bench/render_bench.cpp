@@ -11,9 +11,9 @@
 #include <chrono>
 #include <cstdio>
 
-#include "Document.h"
-#include "MMLtoMID.h"
-#include "Render.h"
+#include "formats/Document.h"
+#include "compiler/MMLtoMID.h"
+#include "devices/Render.h"
 
 namespace {
 

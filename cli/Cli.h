@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunDevices(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

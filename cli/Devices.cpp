@@ -1,8 +1,8 @@
 // quaverly-cli devices: the numbered list of MIDI output devices, as the port dialog shows it.
 #include <ostream>
 
-#include "Cli.h"
-#include "Devices.h"
+#include "cli/Cli.h"
+#include "devices/Devices.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "Cli.h"
-#include "Document.h"
-#include "Json.h"
-#include "MMLtoMID.h"
+#include "cli/Cli.h"
+#include "formats/Document.h"
+#include "cli/Json.h"
+#include "compiler/MMLtoMID.h"
 #include "song/Timeline.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // quaverly-cli export: compiles a piece and writes it as a Standard MIDI File.
 #include <iostream>
 
-#include "Cli.h"
-#include "SaveFile.h"
-#include "Smf.h"
+#include "cli/Cli.h"
+#include "formats/SaveFile.h"
+#include "formats/Smf.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <iostream>
 #include <thread>
 
-#include "Cli.h"
-#include "Devices.h"
-#include "Interrupt.h"
+#include "cli/Cli.h"
+#include "devices/Devices.h"
+#include "cli/Interrupt.h"
 #include "playback/Players.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <iostream>
 #include <optional>
 
-#include "Cli.h"
-#include "Interrupt.h"
-#include "Render.h"
+#include "cli/Cli.h"
+#include "cli/Interrupt.h"
+#include "devices/Render.h"
 
 namespace {
 

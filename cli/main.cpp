@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "Cli.h"
-#include "Version.h"
+#include "cli/Cli.h"
+#include "generated/Version.h"
 
 namespace {
 void Usage(std::ostream& err)

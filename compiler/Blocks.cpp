@@ -1,8 +1,8 @@
 // Repeats (|:count body | volta :|) and parallel blocks (/: voice / voice :/).
 #include <algorithm>
 
-#include "Commands.h"
-#include "MMLtoMID.h"
+#include "compiler/Commands.h"
+#include "compiler/MMLtoMID.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // starts like an arpeggio, and every note still ends with the chord at gate 8.
 #include <algorithm>
 
-#include "Commands.h"
-#include "MMLtoMID.h"
+#include "compiler/Commands.h"
+#include "compiler/MMLtoMID.h"
 
 namespace {
 constexpr char ChordClose = RowOf(TCommand::Chord).Close;

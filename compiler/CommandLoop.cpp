@@ -2,8 +2,8 @@
 // Commands.h), each case a small handler that reads its own arguments from the text.
 #include <new>
 
-#include "Commands.h"
-#include "MMLtoMID.h"
+#include "compiler/Commands.h"
+#include "compiler/MMLtoMID.h"
 
 TMML::TBlockEnd TMML::CompileBlock(int pass, const char*& p)
 {

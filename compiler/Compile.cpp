@@ -4,8 +4,8 @@
 #include <new>
 #include <utility>
 
-#include "Encoding.h"
-#include "MMLtoMID.h"
+#include "formats/Encoding.h"
+#include "compiler/MMLtoMID.h"
 
 TMML::TMML()
 {

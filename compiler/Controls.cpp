@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 
 namespace {
 constexpr std::int32_t Saturate(std::int64_t value)

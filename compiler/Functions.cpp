@@ -2,7 +2,7 @@
 // "#INITGS", "#INITXG".
 #include <cstring>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 #include "formats/Chars.h"
 
 namespace {

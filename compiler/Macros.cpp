@@ -1,7 +1,7 @@
 // Brackets: track selection "[n]", the mark "[@]", and macros "[name]", defined by their first
 // use and expanded by every later one.
-#include "Encoding.h"
-#include "MMLtoMID.h"
+#include "formats/Encoding.h"
+#include "compiler/MMLtoMID.h"
 #include "formats/Chars.h"
 
 int TMMLMacros::IndexOf(const std::string& name) const

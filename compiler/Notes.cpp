@@ -1,7 +1,7 @@
 // Notes, rests, lengths, octaves, gate, transposition and slurs.
 #include <cmath>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 #include "formats/Chars.h"
 
 namespace {

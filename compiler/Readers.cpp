@@ -1,8 +1,8 @@
 // The small readers every command shares: blanks, line ends, numbers and argument lists.
 #include <cstring>
 
-#include "Chars.h"
-#include "MMLtoMID.h"
+#include "formats/Chars.h"
+#include "compiler/MMLtoMID.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 
 void TTracks::ResetTracks()
 {

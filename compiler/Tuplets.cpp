@@ -1,8 +1,8 @@
 // Tuplets: {notes}length shares one written length evenly among the notes, rests and chords
 // between the braces. The notes carry no lengths of their own: each asks the length reader,
 // which hands out the next share.
-#include "Commands.h"
-#include "MMLtoMID.h"
+#include "compiler/Commands.h"
+#include "compiler/MMLtoMID.h"
 
 void TMML::BeginTuplet(const char*& p)
 {

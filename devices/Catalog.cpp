@@ -1,9 +1,9 @@
 // The device catalog: every MIDI output of the machine under one number each.
 #include <charconv>
 
-#include "Devices.h"
-#include "Exception.h"
-#include "Synth.h"
+#include "devices/Devices.h"
+#include "song/Exception.h"
+#include "devices/Synth.h"
 
 TDeviceCatalog::TDeviceCatalog(bool preloadSynth)
 {

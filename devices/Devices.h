@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "MidiOut.h"
+#include "playback/MidiOut.h"
 
 class TSynthEngine;
 

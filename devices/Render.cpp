@@ -1,14 +1,14 @@
 // Offline rendering through the built-in synthesizer into a WAV file.
-#include "Render.h"
+#include "devices/Render.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "Exception.h"
-#include "Synth.h"
+#include "song/Exception.h"
+#include "devices/Synth.h"
 #include "song/Timeline.h"
-#include "Wav.h"
+#include "formats/Wav.h"
 
 namespace {
 

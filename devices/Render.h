@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "MidiOut.h"
+#include "playback/MidiOut.h"
 #include "song/Song.h"
 
 struct TRenderOptions {

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <thread>
 
-#include "Devices.h"
-#include "Exception.h"
-#include "JackWatch.h"
+#include "devices/Devices.h"
+#include "song/Exception.h"
+#include "devices/JackWatch.h"
 
 namespace {
 

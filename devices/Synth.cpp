@@ -1,5 +1,5 @@
 // The built-in synthesizer over FluidSynth.
-#include "Synth.h"
+#include "devices/Synth.h"
 
 #include <fluidsynth.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "Exception.h"
-#include "JackWatch.h"
+#include "song/Exception.h"
+#include "devices/JackWatch.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "MidiOut.h"
+#include "playback/MidiOut.h"
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;

@@ -1,4 +1,4 @@
-#include "Document.h"
+#include "formats/Document.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
-#include "Encoding.h"
-#include "Exception.h"
-#include "Rtf.h"
+#include "formats/Encoding.h"
+#include "song/Exception.h"
+#include "formats/Rtf.h"
 
 std::vector<std::string> SplitLines(std::string_view text)
 {

@@ -1,4 +1,4 @@
-#include "Encoding.h"
+#include "formats/Encoding.h"
 
 #include <iconv.h>
 

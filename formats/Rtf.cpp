@@ -1,12 +1,12 @@
-#include "Rtf.h"
+#include "formats/Rtf.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
 
-#include "Chars.h"
-#include "Encoding.h"
+#include "formats/Chars.h"
+#include "formats/Encoding.h"
 
 namespace {
 

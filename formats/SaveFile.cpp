@@ -1,4 +1,4 @@
-#include "SaveFile.h"
+#include "formats/SaveFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <random>
 
-#include "Exception.h"
+#include "song/Exception.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Smf.h"
+#include "formats/Smf.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
-#include "Wav.h"
+#include "formats/Wav.h"
 
 #include <algorithm>
 #include <bit>
 #include <vector>
 
-#include "Exception.h"
+#include "song/Exception.h"
 
 namespace {
 void Put32(std::uint8_t* at, std::uint32_t value)

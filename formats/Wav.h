@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "SaveFile.h"
+#include "formats/SaveFile.h"
 
 inline constexpr std::size_t WavHeaderSize = 44;
 // The RIFF sizes are 32-bit: the chunk that holds the samples can be no larger than this, and a

@@ -3,7 +3,7 @@
 #include <limits>
 #include <thread>
 
-#include "TMIDI.h"
+#include "playback/TMIDI.h"
 
 namespace {
 class TSystemClock : public TClock {

@@ -1,5 +1,5 @@
 // TMidi, the device side: opening and closing the port's device, and sending.
-#include "TMIDI.h"
+#include "playback/TMIDI.h"
 
 TMidi::TMidi(TMidiOutService* service, TClock* clock)
     : service_(service),

@@ -2,8 +2,8 @@
 #include <atomic>
 #include <string>
 
-#include "Exception.h"
-#include "MidiOut.h"
+#include "song/Exception.h"
+#include "playback/MidiOut.h"
 
 void RaiseNoSuchDevice(int id)
 {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "TMIDI.h"
+#include "playback/TMIDI.h"
 #include "song/Song.h"
 
 // The four port players and the whole-song queries. Item 0 is port 1.

@@ -1,8 +1,8 @@
-#include "RecordingMidiOut.h"
+#include "playback/RecordingMidiOut.h"
 
 #include <cstdio>
 
-#include "Exception.h"
+#include "song/Exception.h"
 
 class TRecordingDevice : public TMidiOutDevice {
 public:

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
-#include "MidiOut.h"
+#include "playback/Clock.h"
+#include "playback/MidiOut.h"
 
 class TRecordingMidiOut : public TMidiOutService {
 public:

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "Clock.h"
+#include "playback/Clock.h"
 #include "song/Event.h"
-#include "MidiOut.h"
+#include "playback/MidiOut.h"
 
 // A periodic timer: calls OnTimer every Interval milliseconds on a thread of its own (or, on a
 // driven clock, whenever the test moves the clock past a run).

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "TMIDI.h"
+#include "playback/TMIDI.h"
 
 TMMTimer::TMMTimer(TClock& clock) : clock_(clock)
 {

@@ -1,4 +1,4 @@
-#include "AppFixture.h"
+#include "tests/app/AppFixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -9,8 +9,8 @@
 #include <QStatusBar>
 #include <QTest>
 
-#include "MMLtoMID.h"
-#include "MidiOut.h"
+#include "compiler/MMLtoMID.h"
+#include "playback/MidiOut.h"
 
 namespace app_test {
 

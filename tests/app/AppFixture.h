@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
-#include "Dialogs.h"
-#include "FPORT.h"
-#include "Main.h"
-#include "RecordingMidiOut.h"
+#include "playback/Clock.h"
+#include "app/Dialogs.h"
+#include "app/FPORT.h"
+#include "app/Main.h"
+#include "playback/RecordingMidiOut.h"
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

@@ -8,8 +8,8 @@
 #include <QDir>
 #include <string>
 
-#include "AppFixture.h"
-#include "Application.h"
+#include "tests/app/AppFixture.h"
+#include "app/Application.h"
 
 namespace app_test {
 namespace {

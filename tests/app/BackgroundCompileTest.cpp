@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "AppFixture.h"
+#include "tests/app/AppFixture.h"
 
 namespace app_test {
 namespace {

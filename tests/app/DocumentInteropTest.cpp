@@ -8,7 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "AppFixture.h"
+#include "tests/app/AppFixture.h"
 
 namespace app_test {
 namespace {

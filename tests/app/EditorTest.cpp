@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "AppFixture.h"
-#include "Highlighter.h"
+#include "tests/app/AppFixture.h"
+#include "app/Highlighter.h"
 
 namespace app_test {
 namespace {

@@ -8,7 +8,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 
-#include "AppFixture.h"
+#include "tests/app/AppFixture.h"
 
 namespace app_test {
 namespace {

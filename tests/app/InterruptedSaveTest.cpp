@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QPlainTextEdit>
 
-#include "../formats/KillDuringWrite.h"
-#include "AppFixture.h"
-#include "Rtf.h"
+#include "tests/formats/KillDuringWrite.h"
+#include "tests/app/AppFixture.h"
+#include "formats/Rtf.h"
 
 namespace app_test {
 namespace {

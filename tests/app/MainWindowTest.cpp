@@ -13,11 +13,11 @@
 #include <QToolBar>
 #include <stdexcept>
 
-#include "AppFixture.h"
-#include "Application.h"
-#include "Document.h"
-#include "Rtf.h"
-#include "TrkBarEx.h"
+#include "tests/app/AppFixture.h"
+#include "app/Application.h"
+#include "formats/Document.h"
+#include "formats/Rtf.h"
+#include "app/TrkBarEx.h"
 
 namespace app_test {
 namespace {

@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "AppFixture.h"
-#include "Exception.h"
+#include "tests/app/AppFixture.h"
+#include "song/Exception.h"
 
 namespace app_test {
 namespace {

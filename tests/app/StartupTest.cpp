@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <functional>
 
-#include "AppFixture.h"
-#include "InstanceLock.h"
-#include "Program.h"
+#include "tests/app/AppFixture.h"
+#include "app/InstanceLock.h"
+#include "app/Program.h"
 
 namespace app_test {
 namespace {

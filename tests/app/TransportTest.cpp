@@ -12,8 +12,8 @@
 #include <QTextBlock>
 #include <QTimer>
 
-#include "AppFixture.h"
-#include "TrkBarEx.h"
+#include "tests/app/AppFixture.h"
+#include "app/TrkBarEx.h"
 
 namespace app_test {
 namespace {

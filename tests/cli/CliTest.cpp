@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "Json.h"
+#include "cli/Json.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "Commands.h"
+#include "compiler/Commands.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "CompileFixture.h"
+#include "tests/compiler/CompileFixture.h"
 
 namespace {
 

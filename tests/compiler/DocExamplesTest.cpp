@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "CompileFixture.h"
+#include "tests/compiler/CompileFixture.h"
 
 namespace {
 

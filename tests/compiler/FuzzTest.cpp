@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "CompileFixture.h"
+#include "tests/compiler/CompileFixture.h"
 
 namespace {
 

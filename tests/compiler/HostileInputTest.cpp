@@ -3,7 +3,7 @@
 // with the outcome checked here; none may cost more than those bounds allow.
 #include <gtest/gtest.h>
 
-#include "CompileFixture.h"
+#include "tests/compiler/CompileFixture.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // parallel blocks.
 #include <gtest/gtest.h>
 
-#include "CompileFixture.h"
+#include "tests/compiler/CompileFixture.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Chords, tuplets, repeats and parallel blocks.
 #include <gtest/gtest.h>
 
-#include "CompileFixture.h"
+#include "tests/compiler/CompileFixture.h"
 
 namespace {
 

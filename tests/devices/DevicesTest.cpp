@@ -2,9 +2,9 @@
 // system-exclusive message for the built-in synthesizer.
 #include <gtest/gtest.h>
 
-#include "Devices.h"
-#include "Exception.h"
-#include "Synth.h"
+#include "devices/Devices.h"
+#include "song/Exception.h"
+#include "devices/Synth.h"
 
 namespace {
 

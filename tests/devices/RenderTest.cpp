@@ -9,10 +9,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "Document.h"
-#include "Exception.h"
-#include "MMLtoMID.h"
-#include "Render.h"
+#include "formats/Document.h"
+#include "song/Exception.h"
+#include "compiler/MMLtoMID.h"
+#include "devices/Render.h"
 #include "song/Timeline.h"
 
 namespace {

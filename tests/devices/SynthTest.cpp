@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "Exception.h"
-#include "Synth.h"
+#include "song/Exception.h"
+#include "devices/Synth.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <sys/stat.h>
 
-#include "Document.h"
-#include "Exception.h"
-#include "Rtf.h"
+#include "formats/Document.h"
+#include "song/Exception.h"
+#include "formats/Rtf.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "Encoding.h"
+#include "formats/Encoding.h"
 
 namespace {
 

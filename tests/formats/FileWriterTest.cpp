@@ -15,9 +15,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "Exception.h"
-#include "SaveFile.h"
-#include "Wav.h"
+#include "song/Exception.h"
+#include "formats/SaveFile.h"
+#include "formats/Wav.h"
 
 namespace {
 

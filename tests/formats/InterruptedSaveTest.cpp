@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "KillDuringWrite.h"
-#include "SaveFile.h"
+#include "tests/formats/KillDuringWrite.h"
+#include "formats/SaveFile.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "Document.h"
-#include "Encoding.h"
-#include "Rtf.h"
+#include "formats/Document.h"
+#include "formats/Encoding.h"
+#include "formats/Rtf.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "PlaybackFixture.h"
-#include "Smf.h"
+#include "tests/playback/PlaybackFixture.h"
+#include "formats/Smf.h"
 #include "song/Timeline.h"
 
 namespace {

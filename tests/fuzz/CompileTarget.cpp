@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "Encoding.h"
-#include "FuzzTargets.h"
-#include "MMLtoMID.h"
+#include "formats/Encoding.h"
+#include "tests/fuzz/FuzzTargets.h"
+#include "compiler/MMLtoMID.h"
 
 namespace {
 

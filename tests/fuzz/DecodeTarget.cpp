@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "Document.h"
-#include "Encoding.h"
-#include "FuzzTargets.h"
+#include "formats/Document.h"
+#include "formats/Encoding.h"
+#include "tests/fuzz/FuzzTargets.h"
 
 namespace {
 

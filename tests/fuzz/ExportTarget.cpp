@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "Exception.h"
-#include "FuzzTargets.h"
-#include "MMLtoMID.h"
-#include "Smf.h"
+#include "song/Exception.h"
+#include "tests/fuzz/FuzzTargets.h"
+#include "compiler/MMLtoMID.h"
+#include "formats/Smf.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "FuzzTargets.h"
+#include "tests/fuzz/FuzzTargets.h"
 
 namespace {
 bool throwFindings = false;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "FuzzTargets.h"
+#include "tests/fuzz/FuzzTargets.h"
 
 namespace {
 

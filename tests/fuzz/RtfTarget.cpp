@@ -2,10 +2,10 @@
 // writer's document reads back as the text it was written from.
 #include <string>
 
-#include "Document.h"
-#include "Encoding.h"
-#include "FuzzTargets.h"
-#include "Rtf.h"
+#include "formats/Document.h"
+#include "formats/Encoding.h"
+#include "tests/fuzz/FuzzTargets.h"
+#include "formats/Rtf.h"
 
 namespace {
 

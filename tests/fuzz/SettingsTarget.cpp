@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "Encoding.h"
-#include "Exception.h"
-#include "FuzzTargets.h"
-#include "PortSettings.h"
+#include "formats/Encoding.h"
+#include "song/Exception.h"
+#include "tests/fuzz/FuzzTargets.h"
+#include "app/PortSettings.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <sstream>
 #include <thread>
 
-#include "Devices.h"
-#include "MMLtoMID.h"
+#include "devices/Devices.h"
+#include "compiler/MMLtoMID.h"
 #include "playback/Players.h"
-#include "RecordingMidiOut.h"
+#include "playback/RecordingMidiOut.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "TMIDI.h"
+#include "playback/TMIDI.h"
 
 namespace {
 

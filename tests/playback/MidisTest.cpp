@@ -2,9 +2,9 @@
 // opens the assigned devices.
 #include <gtest/gtest.h>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 #include "playback/Players.h"
-#include "PlaybackFixture.h"
+#include "tests/playback/PlaybackFixture.h"
 
 namespace {
 using namespace playback_test;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "RecordingMidiOut.h"
-#include "TMIDI.h"
+#include "playback/RecordingMidiOut.h"
+#include "playback/TMIDI.h"
 
 namespace playback_test {
 

@@ -2,8 +2,8 @@
 // is exact, because the timer runs each period and each due moment exactly when it falls.
 #include <gtest/gtest.h>
 
-#include "PlaybackFixture.h"
-#include "Timeline.h"
+#include "tests/playback/PlaybackFixture.h"
+#include "song/Timeline.h"
 
 namespace {
 using namespace playback_test;

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 #include "playback/Players.h"
-#include "PlaybackFixture.h"
+#include "tests/playback/PlaybackFixture.h"
 
 namespace {
 using namespace playback_test;

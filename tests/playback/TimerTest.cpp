@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "TMIDI.h"
+#include "playback/TMIDI.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <set>
 #include <tuple>
 
-#include "MMLtoMID.h"
+#include "compiler/MMLtoMID.h"
 #include "playback/Players.h"
-#include "RecordingMidiOut.h"
-#include "Synth.h"
+#include "playback/RecordingMidiOut.h"
+#include "devices/Synth.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the sanitizer runtime; g++ installs no header for them.
