@@ -5,7 +5,6 @@
 
 #include <iosfwd>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "compiler/MMLtoMID.h"
@@ -16,11 +15,10 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
 int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
-// Reads a document (a file name, or "-" for standard input) into its text (UTF-8, every line
-// ended by LF, as DecodeDocument gives it); on failure tells err why and returns false.
-bool ReadPiece(const std::string& source, std::istream& in, std::string& text, std::ostream& err);
+// Reads the document and compiles it into song, every port starting from a fresh player's tempo.
+// False when the document cannot be read (err is told why): exit status 2. A compile error is in
+// the song, for each command to report when its order of reporting asks for it.
+bool ReadAndCompile(const std::string& source, std::istream& in, std::ostream& err, TSong& song);
 
-// Compiles text into song, for the commands that only read the compiled lists and each port's
-// tempo (export, render). On a compile error tells err and returns false: the events made before
-// the error are not the piece.
-bool CompileWithoutDevices(std::string_view text, TSong& song, std::ostream& err);
+// Tells err the song's compile error; false when it has none.
+bool ReportCompileError(const TSong& song, std::ostream& err);

@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "devices/Devices.h"
 
 namespace {
@@ -14,14 +15,12 @@ const char* const DevicesUsage =
 
 int RunDevices(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << DevicesUsage;
-        return 0;
-    }
-    if (!args.empty()) {
-        err << DevicesUsage;
-        return 2;
-    }
+    TCliCommand command;
+    command.Usage = DevicesUsage;
+    command.Source = TCliSource::None;
+    command.ExplainProblems = false;
+    std::string none;
+    if (const int status = ParseCommandLine(command, args, none, out, err); status >= 0) return status;
     const TDeviceCatalog catalog(false);
     const auto names = catalog.Names();
     for (std::size_t i = 0; i < names.size(); ++i) out << i << ": " << names[i] << '\n';

@@ -1,12 +1,11 @@
 // quaverly-cli events: the compilation of a document as one JSON object per line.
-#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/Cli.h"
-#include "formats/Document.h"
 #include "cli/Json.h"
+#include "cli/Options.h"
 #include "compiler/MMLtoMID.h"
 #include "song/Timeline.h"
 
@@ -49,45 +48,6 @@ void WriteEvent(std::ostream& out, int port, const TMidiElement& e, const double
 
 }  // namespace
 
-bool ReadPiece(const std::string& source, std::istream& in, std::string& text, std::ostream& err)
-{
-    if (source == "-") {
-        // Read in pieces up to the bound that documents have, so endless input is refused
-        // instead of filling the memory.
-        std::string bytes;
-        char buffer[65536];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-            bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-            if (DocumentTooLarge(bytes)) {
-                err << "標準入力が大きすぎて読み込めません\n";
-                return false;
-            }
-        }
-        if (in.bad()) {
-            err << "標準入力を読み込めません\n";
-            return false;
-        }
-        text = DecodeDocument(bytes);
-        return true;
-    }
-    try {
-        text = ReadDocumentText(source);
-        return true;
-    } catch (const Exception& e) {
-        err << e.Message() << '\n';
-        return false;
-    }
-}
-
-bool CompileWithoutDevices(std::string_view text, TSong& song, std::ostream& err)
-{
-    // Every port starts from a fresh player's tempo, as a player the command-line tool makes does.
-    song = TMML().CompileDocument(text);
-    if (!song.Failed()) return true;
-    err << song.Error << '\n';
-    return false;
-}
-
 namespace {
 
 const char* const EventsUsage =
@@ -99,24 +59,17 @@ const char* const EventsUsage =
 
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << EventsUsage;
-        return 0;
-    }
     // --at adds when the player sends each event, the timeline every export follows.
-    std::vector<std::string> rest = args;
-    const auto atOption = std::find(rest.begin(), rest.end(), "--at");
-    const bool withAt = atOption != rest.end();
-    if (withAt) rest.erase(atOption);
-    if (rest.size() > 1) {
-        err << EventsUsage;
-        return 2;
-    }
-    std::string text;
-    if (!ReadPiece(rest.empty() ? "-" : rest[0], in, text, err)) return 2;
-
-    const TSong song = TMML().CompileDocument(text);
-    text = std::string();  // the events are what is left to hold
+    bool withAt = false;
+    TCliCommand command;
+    command.Usage = EventsUsage;
+    command.Source = TCliSource::StdinByDefault;
+    command.ExplainProblems = false;
+    command.Options = {TCliOption::Flag({"--at"}, [&] { withAt = true; })};
+    std::string source;
+    if (const int status = ParseCommandLine(command, args, source, out, err); status >= 0) return status;
+    TSong song;
+    if (!ReadAndCompile(source, in, err, song)) return 2;
 
     // Each line goes out as it is made: a piece of millions of events is not held a second time
     // as its text.

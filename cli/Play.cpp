@@ -12,6 +12,7 @@
 #include "cli/Cli.h"
 #include "devices/Devices.h"
 #include "cli/Interrupt.h"
+#include "cli/Options.h"
 #include "playback/Players.h"
 
 namespace {
@@ -23,56 +24,12 @@ const char* const PlayUsage =
     "  --speed 倍率       演奏の速さ (0.5 で半分、2 で倍)\n"
     "  --from ティック    この位置から演奏します (4 分音符 = 480)\n";
 
-struct TPlayOptions {
-    std::string Source;
-    std::array<std::string, TSong::PortCount> Ports{"0", "1", "2", "3"};  // built-in A..D
-    double Speed = 1.0;
-    long From = -1;
-};
-
 bool ParseNumber(const std::string& text, double& value)
 {
     char* end = nullptr;
     errno = 0;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && errno == 0 && *end == '\0';
-}
-
-// Returns an empty string when the options are good, else what is wrong with them.
-std::string ParseOptions(const std::vector<std::string>& args, TPlayOptions& options)
-{
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--port" || arg == "--speed" || arg == "--from") {
-            if (!hasValue) return arg + " の値がありません";
-            const std::string& value = args[++i];
-            if (arg == "--port") {
-                const auto equals = value.find('=');
-                if (equals != 1 || value[0] < '1' || value[0] > '4') return "--port は P=デバイス の形で、P は 1～4 です: " + value;
-                options.Ports[static_cast<std::size_t>(value[0] - '1')] = value.substr(2);
-            } else {
-                double number = 0;
-                if (!ParseNumber(value, number)) return arg + " の値が数値ではありません: " + value;
-                if (arg == "--speed") {
-                    if (!(number > 0.0 && number <= 16.0)) return "--speed は 0 より大きく 16 以下です: " + value;
-                    options.Speed = number;
-                } else {
-                    if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<long>(number))
-                        return "--from は 0 以上の整数です: " + value;
-                    options.From = static_cast<long>(number);
-                }
-            }
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            return "不明なオプションです: " + arg;
-        } else if (options.Source.empty()) {
-            options.Source = arg;
-        } else {
-            return "ファイルは一つだけ指定できます";
-        }
-    }
-    if (options.Source.empty()) return "ファイルを指定してください";
-    return {};
 }
 
 // "1:05.3": minutes, seconds and tenths.
@@ -88,20 +45,44 @@ std::string ElapsedText(std::uint64_t ms)
 
 int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << PlayUsage;
-        return 0;
-    }
-    TPlayOptions options;
-    if (const std::string problem = ParseOptions(args, options); !problem.empty()) {
-        err << problem << '\n' << PlayUsage;
-        return 2;
-    }
-    std::string text;
-    if (!ReadPiece(options.Source, in, text, err)) return 2;
+    std::array<std::string, TSong::PortCount> ports{"0", "1", "2", "3"};  // built-in A..D
+    double speed = 1.0;
+    long from = -1;
+    TCliCommand command;
+    command.Usage = PlayUsage;
+    command.Options = {
+        TCliOption::Value({"--port"}, [&](const std::string& value) {
+            const auto equals = value.find('=');
+            if (equals != 1 || value[0] < '1' || value[0] > '0' + TSong::PortCount)
+                return "--port は P=デバイス の形で、P は 1～4 です: " + value;
+            ports[static_cast<std::size_t>(value[0] - '1')] = value.substr(2);
+            return std::string();
+        }),
+        TCliOption::Value({"--speed"}, [&](const std::string& value) {
+            double number = 0;
+            if (!ParseNumber(value, number)) return "--speed の値が数値ではありません: " + value;
+            if (!(number > 0.0 && number <= 16.0)) return "--speed は 0 より大きく 16 以下です: " + value;
+            speed = number;
+            return std::string();
+        }),
+        TCliOption::Value({"--from"}, [&](const std::string& value) {
+            double number = 0;
+            if (!ParseNumber(value, number)) return "--from の値が数値ではありません: " + value;
+            if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<long>(number))
+                return "--from は 0 以上の整数です: " + value;
+            from = static_cast<long>(number);
+            return std::string();
+        }),
+    };
+    std::string source;
+    if (const int status = ParseCommandLine(command, args, source, out, err); status >= 0) return status;
+    // Compiled before any device is touched, from a fresh player's tempo on every port, which is
+    // what the players made below start with.
+    TSong song;
+    if (!ReadAndCompile(source, in, err, song)) return 2;
 
-    // The soundfont is not loaded ahead here: the compilation opens the devices at once, and a
-    // piece played on other devices needs no soundfont at all.
+    // The soundfont is not loaded ahead here: the devices are opened at once, and a piece played
+    // on other devices needs no soundfont at all.
     TDeviceCatalog catalog(false);
     SetMidiOutService(&catalog);
     struct TRestore {
@@ -114,25 +95,21 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         std::array<int, TSong::PortCount> devices{};
         try {
             const auto names = catalog.Names();
-            for (std::size_t port = 0; port < options.Ports.size(); ++port)
-                devices[port] = options.Ports[port] == "-" ? -1 : FindDevice(names, options.Ports[port]);
+            for (std::size_t port = 0; port < ports.size(); ++port)
+                devices[port] = ports[port] == "-" ? -1 : FindDevice(names, ports[port]);
         } catch (const Exception& e) {
             err << e.Message() << '\n';
             return 2;
         }
         // As the window does it: compile, open the devices (a device that fails is what the user
         // hears of first, and nothing plays), then the compile error, then load the song.
-        const TSong song = TMML().CompileDocument(text, midis.Tempos());
         try {
             midis.Reopen(devices);
         } catch (const Exception& e) {
             err << e.Message() << '\n';
             return 3;
         }
-        if (song.Failed()) {
-            err << song.Error << '\n';
-            return 1;
-        }
+        if (ReportCompileError(song, err)) return 1;
         midis.Load(song);
         if (midis.IsEmpty()) {
             out << "演奏するイベントがありません\n";
@@ -144,10 +121,10 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         const TInterruptGuard guard;
         const bool terminal = isatty(STDERR_FILENO) != 0;
         const std::int32_t length = midis.SongLength();
-        for (int port = 0; port < TSong::PortCount; ++port) midis.Items(port).SpeedFactor = options.Speed;
+        for (int port = 0; port < TSong::PortCount; ++port) midis.Items(port).SpeedFactor = speed;
         const std::uint64_t started = SystemClock().Now();
-        if (options.From >= 0)
-            midis.Seek(static_cast<std::int32_t>(options.From));
+        if (from >= 0)
+            midis.Seek(static_cast<std::int32_t>(from));
         else
             midis.StartAll();
         while (!Interrupted() && !midis.AllFinished()) {

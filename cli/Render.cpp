@@ -8,6 +8,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Interrupt.h"
+#include "cli/Options.h"
 #include "devices/Render.h"
 
 namespace {
@@ -18,65 +19,39 @@ const char* const RenderUsage =
     "  --soundfont 音色.sf2   内蔵シンセサイザーの音色ファイル (既定: 演奏と同じもの)\n"
     "  --rate 44100|48000     サンプリング周波数 (既定: 44100)\n";
 
-struct TRenderCommand {
-    std::string Source;
-    std::string Output;
-    TRenderOptions Options;
-};
-
-// Returns an empty string when the options are good, else what is wrong with them.
-std::string ParseOptions(const std::vector<std::string>& args, TRenderCommand& command)
-{
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "-o" || arg == "--soundfont" || arg == "--rate") {
-            if (i + 1 >= args.size()) return arg + " の値がありません";
-            const std::string& value = args[++i];
-            if (arg == "-o") {
-                if (value.empty()) return "-o の値がありません";
-                command.Output = value;
-            } else if (arg == "--soundfont") {
-                if (value.empty()) return "--soundfont の値がありません";
-                command.Options.Soundfont = value;
-            } else if (value == "44100" || value == "48000") {
-                command.Options.SampleRate = value == "44100" ? 44100 : 48000;
-            } else {
-                return "--rate は 44100 か 48000 です: " + value;
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return "不明なオプションです: " + arg;
-        } else if (command.Source.empty()) {
-            command.Source = arg;
-        } else {
-            return "ファイルは一つだけ指定できます";
-        }
-    }
-    if (command.Source.empty()) return "ファイルを指定してください";
-    if (command.Output.empty()) return "書き出すファイルを -o で指定してください";
-    return {};
-}
-
 }  // namespace
 
 int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << RenderUsage;
-        return 0;
-    }
-    TRenderCommand command;
-    if (const std::string problem = ParseOptions(args, command); !problem.empty()) {
-        err << problem << '\n' << RenderUsage;
-        return 2;
-    }
-    std::string text;
-    if (!ReadPiece(command.Source, in, text, err)) return 2;
-
+    std::string output;
+    TRenderOptions options;
+    TCliCommand command;
+    command.Usage = RenderUsage;
+    command.Options = {
+        TCliOption::Value({"-o"}, [&](const std::string& value) {
+            output = value;
+            return value.empty() ? std::string("-o の値がありません") : std::string();
+        }),
+        TCliOption::Value({"--soundfont"}, [&](const std::string& value) {
+            options.Soundfont = value;
+            return value.empty() ? std::string("--soundfont の値がありません") : std::string();
+        }),
+        TCliOption::Value({"--rate"}, [&](const std::string& value) {
+            if (value != "44100" && value != "48000") return "--rate は 44100 か 48000 です: " + value;
+            options.SampleRate = value == "44100" ? 44100 : 48000;
+            return std::string();
+        }),
+    };
+    command.Check = RequireOutput(output);
+    std::string source;
+    if (const int status = ParseCommandLine(command, args, source, out, err); status >= 0) return status;
     TSong song;
-    if (!CompileWithoutDevices(text, song, err)) return 1;
+    if (!ReadAndCompile(source, in, err, song)) return 2;
+    if (ReportCompileError(song, err)) return 1;
+
     std::optional<TAudioRenderer> renderer;
     try {
-        renderer.emplace(song, command.Options);
+        renderer.emplace(song, options);
     } catch (const Exception& e) {
         err << e.Message() << '\n';
         return 1;
@@ -95,7 +70,7 @@ int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostre
     };
     TRenderResult result;
     try {
-        result = renderer->Write(command.Output, progress);
+        result = renderer->Write(output, progress);
     } catch (const Exception& e) {
         if (terminal) err << '\n';
         err << e.Message() << '\n';
@@ -110,7 +85,7 @@ int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostre
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", result.Seconds);
     // With "-o -" the samples went to standard output, which the report must not run into.
-    (command.Output == "-" ? err : out) << "書き出しました: " << (command.Output == "-" ? "標準出力" : command.Output)
+    (output == "-" ? err : out) << "書き出しました: " << (output == "-" ? "標準出力" : output)
                                         << " (" << seconds << " 秒)\n";
     return 0;
 }

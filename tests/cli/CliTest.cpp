@@ -155,12 +155,14 @@ TEST(CliHelp, UsageErrorsShowTheHelpText)
         {"", "--help", ""},
         {"nonsense", "--help", "不明なコマンドです: nonsense\n"},
         {"events a b", "events --help", ""},
+        {"events --loud -", "events --help", ""},
         {"devices extra", "devices --help", ""},
         {"play", "play --help", "ファイルを指定してください\n"},
         {"play - --speed 0", "play --help", "--speed は 0 より大きく 16 以下です: 0\n"},
         {"export -", "export --help", "書き出すファイルを -o で指定してください\n"},
         {"export - --loud -o x.mid", "export --help", "不明なオプションです: --loud\n"},
         {"render - --rate 22050 -o x.wav", "render --help", "--rate は 44100 か 48000 です: 22050\n"},
+        {"render - -o x.wav --rate", "render --help", "--rate の値がありません\n"},
     };
     for (const auto& c : cases) {
         const CliRun help = Cli(c.Help);
