@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 
 namespace bench {
 

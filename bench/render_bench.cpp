@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "formats/Document.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "devices/Render.h"
 
 namespace {

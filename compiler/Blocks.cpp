@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "compiler/Commands.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compilation.h"
 
 namespace {
 
@@ -40,76 +40,76 @@ const char* FindRepeatEnd(const char* p)
 // |:count: the body between here and ":|" is compiled count times (2 when no count is written).
 // In the last pass a single "|" ends the body early. Only the octave goes back to where it was
 // after each pass; every other setting carries over.
-void TMML::CommandRepeat(const char*& p)
+void compile::Repeat(TCompilation& comp, const char*& p)
 {
     const char* const open = p;
     p += 2;
     std::int32_t count = 2;
-    if (!ReadOptionalNumber(p, count)) count = 2;
-    if (count < 0) Error(MMLMessage::NumberOutOfRange);
+    if (!comp.ReadOptionalNumber(p, count)) count = 2;
+    if (count < 0) comp.Error(MMLMessage::NumberOutOfRange);
     const char* const body = p;
-    const std::int32_t octave = Current().Octave;
+    const std::int32_t octave = comp.Current().Octave;
     const char* end = nullptr;  // after the ":|", once a pass has reached it
-    openRepeats_.push_back(open);
+    comp.OpenRepeats.push_back(open);
     for (std::int32_t pass = count; pass >= 1; --pass) {
         p = body;
-        if (CompileBlock(pass, p) == TBlockEnd::RepeatEnd) end = p;
-        Current().Octave = octave;
+        if (comp.CompileBlock(pass, p) == TCompilation::TBlockEnd::RepeatEnd) end = p;
+        comp.Current().Octave = octave;
     }
-    openRepeats_.pop_back();
+    comp.OpenRepeats.pop_back();
     if (end == nullptr) {
         end = FindRepeatEnd(body);
-        if (end == nullptr) ErrorAt(MMLMessage::RepeatNotClosed, open);
+        if (end == nullptr) comp.ErrorAt(MMLMessage::RepeatNotClosed, open);
     }
     p = end;
 }
 
-void TMML::OpenParallel(const char*& p)
+void compile::ParallelOpen(TCompilation& comp, const char*& p)
 {
-    if (ParallelStartTick != -1) Error(MMLMessage::NestedParallel);
+    if (comp.ParallelStartTick != -1) comp.Error(MMLMessage::NestedParallel);
     p += 2;
-    const TTrack& track = Current();
-    ParallelEndTick = -1;
-    ParallelEndTime = -1;
-    ParallelStartTick = track.Tick;
+    const TTrack& track = comp.Current();
+    comp.ParallelEndTick = -1;
+    comp.ParallelEndTime = -1;
+    comp.ParallelStartTick = track.Tick;
     // Whole ticks and their exact time: cutting the time to a whole unit here would make a track
     // with parallel blocks drift ahead of the others by up to a unit per block.
-    ParallelStartTime = track.Time;
-    ParallelStartSerial = NextSerial;
-    parallelSerialEnd_ = NextSerial;
+    comp.ParallelStartTime = track.Time;
+    comp.ParallelStartSerial = comp.NextSerial;
+    comp.ParallelSerialEnd = comp.NextSerial;
 }
 
 // "/": the next voice starts where the block began, numbering its events from the block's first
 // serial again.
-void TMML::NextVoice(const char*& p)
+void compile::NextVoice(TCompilation& comp, const char*& p)
 {
     ++p;
-    if (ParallelStartTick == -1) Error(MMLMessage::SyntaxError);
-    parallelSerialEnd_ = std::max(parallelSerialEnd_, NextSerial);
-    TTrack& track = Current();
-    track.Tick = ParallelStartTick;
-    track.Time = ParallelStartTime;
-    NextSerial = ParallelStartSerial;
+    if (comp.ParallelStartTick == -1) comp.Error(MMLMessage::SyntaxError);
+    comp.ParallelSerialEnd = std::max(comp.ParallelSerialEnd, comp.NextSerial);
+    TTrack& track = comp.Current();
+    track.Tick = comp.ParallelStartTick;
+    track.Time = comp.ParallelStartTime;
+    comp.NextSerial = comp.ParallelStartSerial;
 }
 
 // ":/": the track goes on from the end of the longest voice. Serials go on past every serial the
 // voices used, so nothing made after the block sorts before an earlier voice's events at the
 // block's end (which would cut off a note that starts there).
-void TMML::CloseParallel(const char*& p)
+void compile::ParallelClose(TCompilation& comp, const char*& p)
 {
     p += 2;
-    if (ParallelStartTick == -1) Error(MMLMessage::SyntaxError);
-    TTrack& track = Current();
-    if (ParallelEndTick == -1) {
-        track.Tick = ParallelStartTick;
-        track.Time = ParallelStartTime;
+    if (comp.ParallelStartTick == -1) comp.Error(MMLMessage::SyntaxError);
+    TTrack& track = comp.Current();
+    if (comp.ParallelEndTick == -1) {
+        track.Tick = comp.ParallelStartTick;
+        track.Time = comp.ParallelStartTime;
     } else {
-        track.Tick = ParallelEndTick;
-        track.Time = ParallelEndTime;
+        track.Tick = comp.ParallelEndTick;
+        track.Time = comp.ParallelEndTime;
     }
-    NextSerial = std::max(parallelSerialEnd_, NextSerial);
-    ParallelStartTick = -1;
-    ParallelEndTick = -1;
-    ParallelStartTime = -1;
-    ParallelEndTime = -1;
+    comp.NextSerial = std::max(comp.ParallelSerialEnd, comp.NextSerial);
+    comp.ParallelStartTick = -1;
+    comp.ParallelEndTick = -1;
+    comp.ParallelStartTime = -1;
+    comp.ParallelEndTime = -1;
 }

@@ -1,13 +1,15 @@
 // The language's commands in one table: the characters that begin each one, what it is, and how
-// the editor colours it. The compiler's dispatch (TMML::RunBlock), the scans that pass over a body
-// without compiling it (the chord's note count, the tuplet's count, the search for a repeat's end)
-// and the editor's highlighter all look commands up here, so they cannot disagree about what a
-// character begins. A new command is a row in Commands, a value of TCommand and its case in
-// RunBlock, whose switch names every value (the build fails on one left out).
+// the editor colours it; and the handler that compiles each. The compiler's dispatch
+// (TCompilation::RunBlock), the scans that pass over a body without compiling it (the chord's note
+// count, the tuplet's count, the search for a repeat's end) and the editor's highlighter all look
+// commands up here, so they cannot disagree about what a character begins. A new command is a
+// value of TCommand, its row in Commands and its line in Handlers here, and the handler's
+// definition in one of the compiler's files; the build fails on a command without a handler.
 //
 // Plain C++ without Qt: the highlighter in app/ includes it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -248,3 +250,117 @@ inline const char* AfterBody(const char* p)
         if (*p == '\0') return nullptr;
     return p + 1;
 }
+
+// --- The handlers. Only the compiler's dispatch reads the list below, so the editor, which reads
+// the rows above, links against none of them. ---
+
+class TCompilation;  // compiler/Compilation.h: the state of one compilation
+
+// Compiles the command that begins at p and leaves p after it. The compiler's files define them,
+// each beside the commands of its kind (Notes.cpp, Controls.cpp, ...).
+using TCompileCommand = void (*)(TCompilation& compilation, const char*& p);
+
+namespace compile {
+void Blank(TCompilation& compilation, const char*& p);
+void Note(TCompilation& compilation, const char*& p);
+void Rest(TCompilation& compilation, const char*& p);
+void DefaultLength(TCompilation& compilation, const char*& p);
+void Octave(TCompilation& compilation, const char*& p);
+void Gate(TCompilation& compilation, const char*& p);
+void Transpose(TCompilation& compilation, const char*& p);
+void Tempo(TCompilation& compilation, const char*& p);
+void Program(TCompilation& compilation, const char*& p);
+void Effects(TCompilation& compilation, const char*& p);
+void SysEx(TCompilation& compilation, const char*& p);
+void Hold(TCompilation& compilation, const char*& p);
+void Vibrato(TCompilation& compilation, const char*& p);
+void Pan(TCompilation& compilation, const char*& p);
+void Velocity(TCompilation& compilation, const char*& p);
+void Volume(TCompilation& compilation, const char*& p);
+void Function(TCompilation& compilation, const char*& p);
+void Chord(TCompilation& compilation, const char*& p);
+void TupletOpen(TCompilation& compilation, const char*& p);
+void TupletClose(TCompilation& compilation, const char*& p);
+void Repeat(TCompilation& compilation, const char*& p);
+void ParallelOpen(TCompilation& compilation, const char*& p);
+void NextVoice(TCompilation& compilation, const char*& p);
+void ParallelClose(TCompilation& compilation, const char*& p);
+void StrayColon(TCompilation& compilation, const char*& p);
+void Comment(TCompilation& compilation, const char*& p);
+void Bracket(TCompilation& compilation, const char*& p);
+}  // namespace compile
+
+struct THandlerRow {
+    TCommand Command;
+    TCompileCommand Compile;
+};
+
+// The two commands that end the block they stand in: the command loop compiles them itself, so
+// they have no handler.
+constexpr bool EndsBlock(TCommand command) { return command == TCommand::Volta || command == TCommand::RepeatEnd; }
+
+namespace commands_detail {
+
+// One more than the largest command a row of Commands names.
+constexpr std::size_t CountCommands()
+{
+    std::size_t count = 0;
+    for (const TCommandRow& row : Commands) count = std::max(count, static_cast<std::size_t>(row.Command) + 1);
+    return count;
+}
+
+inline constexpr std::size_t CommandCount = CountCommands();
+
+// The handler of each command by its value; a command of a row without one, or with two, stops
+// the build here.
+template <std::size_t N>
+constexpr std::array<TCompileCommand, CommandCount> MakeHandlers(const THandlerRow (&rows)[N])
+{
+    std::array<TCompileCommand, CommandCount> handlers{};
+    // Kept apart from the addresses: a build with sanitizers cannot compare an address with null
+    // while it compiles.
+    std::array<bool, CommandCount> given{};
+    for (const THandlerRow& row : rows) {
+        const auto command = static_cast<std::size_t>(row.Command);
+        if (command >= CommandCount) throw "a handler for a command no row begins";
+        if (given[command]) throw "two handlers for one command";
+        if (EndsBlock(row.Command)) throw "a handler for a command the loop compiles itself";
+        handlers[command] = row.Compile;
+        given[command] = true;
+    }
+    for (const TCommandRow& row : Commands)
+        if (!given[static_cast<std::size_t>(row.Command)] && !EndsBlock(row.Command)) throw "a command without a handler";
+    return handlers;
+}
+
+}  // namespace commands_detail
+
+inline constexpr std::array<TCompileCommand, commands_detail::CommandCount> Handlers = commands_detail::MakeHandlers({
+    {TCommand::None, compile::Blank},
+    {TCommand::Note, compile::Note},
+    {TCommand::Rest, compile::Rest},
+    {TCommand::DefaultLength, compile::DefaultLength},
+    {TCommand::Octave, compile::Octave},
+    {TCommand::Gate, compile::Gate},
+    {TCommand::Transpose, compile::Transpose},
+    {TCommand::Tempo, compile::Tempo},
+    {TCommand::Program, compile::Program},
+    {TCommand::Effects, compile::Effects},
+    {TCommand::SysEx, compile::SysEx},
+    {TCommand::Hold, compile::Hold},
+    {TCommand::Vibrato, compile::Vibrato},
+    {TCommand::Pan, compile::Pan},
+    {TCommand::Velocity, compile::Velocity},
+    {TCommand::Volume, compile::Volume},
+    {TCommand::Function, compile::Function},
+    {TCommand::Chord, compile::Chord},
+    {TCommand::TupletOpen, compile::TupletOpen},
+    {TCommand::TupletClose, compile::TupletClose},
+    {TCommand::Repeat, compile::Repeat},
+    {TCommand::ParallelOpen, compile::ParallelOpen},
+    {TCommand::NextVoice, compile::NextVoice},
+    {TCommand::ParallelClose, compile::ParallelClose},
+    {TCommand::StrayColon, compile::StrayColon},
+    {TCommand::Comment, compile::Comment},
+    {TCommand::Bracket, compile::Bracket},
+});

@@ -4,32 +4,12 @@
 #include <new>
 #include <utility>
 
+#include "compiler/Compilation.h"
+#include "compiler/Compiler.h"
 #include "formats/Encoding.h"
-#include "compiler/MMLtoMID.h"
 
-TMML::TMML()
-{
-    ResetDefaults();
-    Macros = std::make_unique<TMMLMacros>();
-    Tracks = std::make_unique<TTracks>();
-    Tracks->ResetTracks();
-}
-
-TMML::~TMML()
-{
-    Macros.reset();
-    Tracks.reset();
-}
-
-void TMML::ResetDefaults()
-{
-    CurrentTrack = 1;
-    TicksPerQuarter = 480;
-    ReferenceTempo = 60;
-    Tempo = 120;
-}
-
-std::string TMML::LineText() const { return "( 行 : " + std::to_string(Line) + " )"; }
+TMML::TMML() = default;
+TMML::~TMML() = default;
 
 TSong TMML::CompileDocument(std::string_view text, const TPortTempos& tempos)
 {
@@ -69,39 +49,27 @@ TSong TMML::Compile(const std::vector<std::string>& lines, const TPortTempos& te
 
 TSong TMML::CompileText(std::string text, const TPortTempos& tempos)
 {
-    ResetDefaults();
-    song_ = TSong{};
+    // Everything one compilation works with is made here and let go after it: no setting, macro
+    // or counter of this compilation can reach the next.
+    TSong song = TCompilation(tempos, recycled_, cancelRequested_).Run(std::move(text));
+    cancelRequested_.store(false, std::memory_order_relaxed);
+    return song;
+}
+
+TCompilation::TCompilation(const TMML::TPortTempos& tempos, TSong& recycled, const std::atomic<bool>& cancel)
+    : cancelRequested_(cancel)
+{
     // The lists of a song given back grow no more and fault no fresh pages in: a piece of hundreds
     // of thousands of events spends more time there than in compiling.
-    for (std::size_t i = 0; i < song_.Ports.size(); ++i) {
-        song_.Ports[i] = std::move(recycled_.Ports[i]);
-        song_.Ports[i].Clear();
+    for (std::size_t i = 0; i < Song.Ports.size(); ++i) {
+        Song.Ports[i] = std::move(recycled.Ports[i]);
+        Song.Ports[i].Clear();
     }
-    song_.Tempos = tempos;
+    Song.Tempos = tempos;
+}
 
-    TupletNotesLeft = 0;
-    TupletTicksLeft = 0;
-    NextSerial = 0;
-    CurrentTrack = 1;
-    Depth = 0;
-    Macros->Clear();
-    Tracks->ResetTracks();
-    ChordDelay = 0;
-    Line = 1;
-    ParallelStartTick = -1;
-    ParallelEndTick = -1;
-    ParallelStartSerial = 0;
-    ParallelStartTime = 0.0;
-    ParallelEndTime = 0.0;
-    eventCount_ = 0;
-    warningCount_ = 0;
-    commandCount_ = 0;
-    nesting_ = 0;
-    errorLocated_ = false;
-    frames_.clear();
-    openRepeats_.clear();
-    parallelSerialEnd_ = 0;
-
+TSong TCompilation::Run(std::string text)
+{
     // The text ends at its terminating zero. A zero byte inside it (a damaged file, pasted
     // binary) would silently cut the piece short there, so it is read as the blank it stands for.
     std::replace(text.begin(), text.end(), '\0', ' ');
@@ -134,23 +102,24 @@ TSong TMML::CompileText(std::string text, const TPortTempos& tempos)
         frames_.clear();
         SortAll();
         ReportOmittedWarnings();
-        song_.Error = shown;
-        song_.ErrorLine = Line;
+        Song.Error = shown;
+        Song.ErrorLine = line_;
     } catch (const std::bad_alloc&) {
         frames_.clear();
         SortAll();
         ReportOmittedWarnings();
-        song_.Error = std::string(MMLMessage::OutOfMemory) + LineText();
-        song_.ErrorLine = Line;
+        Song.Error = std::string(MMLMessage::OutOfMemory) + LineText();
+        Song.ErrorLine = line_;
     } catch (const TCompileCancelled&) {
         frames_.clear();
-        song_.Cancelled = true;
+        Song.Cancelled = true;
     }
-    cancelRequested_.store(false, std::memory_order_relaxed);
-    return std::move(song_);
+    return std::move(Song);
 }
 
-void TMML::ReleaseOpenSlurs()
+std::string TCompilation::LineText() const { return "( 行 : " + std::to_string(line_) + " )"; }
+
+void TCompilation::ReleaseOpenSlurs()
 {
     // A slur or tie still open when the text ends has no later note to end it, and a key left
     // with a note-on and no note-off would hang in an exported file and on any device that misses
@@ -158,9 +127,9 @@ void TMML::ReleaseOpenSlurs()
     // centre it owes, as the note that closed the run would have.
     const int current = CurrentTrack;
     // After everything made so far, also after the earlier voices of a block left open.
-    NextSerial = std::max(parallelSerialEnd_, NextSerial);
+    NextSerial = std::max(ParallelSerialEnd, NextSerial);
     for (int n = 1; n <= TTracks::TrackCount; ++n) {
-        TTrack& track = Tracks->TrackAt(n);
+        TTrack& track = Tracks.TrackAt(n);
         if (track.Held.empty()) continue;
         CurrentTrack = n;
         ReleaseHeld();
@@ -169,9 +138,9 @@ void TMML::ReleaseOpenSlurs()
     CurrentTrack = current;
 }
 
-void TMML::SortAll()
+void TCompilation::SortAll()
 {
-    for (TMidiElements& list : song_.Ports) list.Sort();
+    for (TMidiElements& list : Song.Ports) list.Sort();
 }
 
 namespace {
@@ -189,7 +158,7 @@ int CountLineFeeds(const char* from, const char* to)
 }
 }  // namespace
 
-int TMML::LineAt(TSourceFrame& frame, const char* pos)
+int TCompilation::LineAt(TSourceFrame& frame, const char* pos)
 {
     // Lines are counted lazily from the start of the text, so every line feed counts exactly
     // once wherever it stands, however often a repeat runs over it. The count is kept so that
@@ -203,22 +172,24 @@ int TMML::LineAt(TSourceFrame& frame, const char* pos)
     return frame.CountedLine;
 }
 
-void TMML::LocateError(const char* pos)
+int TCompilation::LineOf(const char* pos) { return LineAt(frames_.back(), pos); }
+
+void TCompilation::LocateError(const char* pos)
 {
     if (!frames_.empty()) {
         TSourceFrame& frame = frames_.back();
-        Line = LineAt(frame, pos != nullptr ? pos : *frame.Cursor);
+        line_ = LineAt(frame, pos != nullptr ? pos : *frame.Cursor);
     }
     errorLocated_ = true;
 }
 
-void TMML::Error(const char* message)
+void TCompilation::Error(const char* message)
 {
     LocateError(nullptr);
     throw Exception(message);
 }
 
-void TMML::ErrorAt(const char* message, const char* pos)
+void TCompilation::ErrorAt(const char* message, const char* pos)
 {
     LocateError(pos);
     throw Exception(message);

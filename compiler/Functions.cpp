@@ -2,7 +2,8 @@
 // "#INITGS", "#INITXG".
 #include <cstring>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Commands.h"
+#include "compiler/Compilation.h"
 #include "formats/Chars.h"
 
 namespace {
@@ -27,67 +28,63 @@ void SkipOne(const char*& p)
     if (*p != '\0') ++p;
 }
 
-}  // namespace
 
 // From "#" up to, not including, the next "(": blanks and line ends belong to the name.
-std::string TMML::ReadFunctionName(const char*& p)
+std::string ReadFunctionName(TCompilation& comp, const char*& p)
 {
     const char* const start = p;
     while (*p != '(') {
-        if (*p == '\0') ErrorAt(MMLMessage::BadFunctionName, start);
+        if (*p == '\0') comp.ErrorAt(MMLMessage::BadFunctionName, start);
         ++p;
     }
     return std::string(start, p);
 }
 
-void TMML::CallFunction(const char*& p)
+// Resets the sound module on the named port and sets the pitch-bend range of the current track's
+// channel to 24 semitones, after a 60 ms pause that gives the module time to reset.
+void InitSoundModule(TCompilation& comp, const char* kind, const char*& p)
 {
-    std::string name = ReadFunctionName(p);
+    std::int32_t port = 0;
+    if (!TCompilation::TryNumber(p, port)) comp.Error(MMLMessage::BadParameter);
+    if (port < 1 || port > TSong::PortCount) comp.Error(MMLMessage::ParameterOutOfRange);
+    for (const auto& reset : Resets) {
+        if (std::strcmp(reset.Kind, kind) != 0) continue;
+        TMidiElement& sysex = comp.EmitOnPort(ekSysEx, port - 1);
+        sysex.SysExData = reset.Bytes;
+    }
+    comp.AdvanceTrack(30);
+    comp.Emit(ekWait).WaitMs = 60;
+    comp.EmitControlChange(101, 0);  // registered parameter 0: pitch-bend sensitivity
+    comp.EmitControlChange(100, 0);
+    comp.EmitControlChange(6, 24);   // 24 semitones
+    comp.EmitControlChange(38, 0);   // and 0 cents
+    SkipOne(p);
+}
+
+}  // namespace
+
+void compile::Function(TCompilation& comp, const char*& p)
+{
+    std::string name = ReadFunctionName(comp, p);
     for (char& c : name) c = AsciiUpper(c);
     if (name == "#ASSIGN") {
         // #ASSIGN(channel,track): from here on the track plays on that channel.
         SkipOne(p);
         TMMLParams params;
-        ReadArgs(params, "JJ", p);
-        if (!params.Items(0).Given || !params.Items(1).Given) Error(MMLMessage::BadParameter);
+        comp.ReadArgs(params, "JJ", p);
+        if (!params.Items(0).Given || !params.Items(1).Given) comp.Error(MMLMessage::BadParameter);
         // Four ports of sixteen channels: channel numbers past 64 have no port to play on.
-        if (params.Items(0).Value > 64) Error(MMLMessage::NumberOutOfRange);
-        TrackAt(params.Items(1).Value).Channel = params.Items(0).Value;
+        if (params.Items(0).Value > TSong::ChannelCount) comp.Error(MMLMessage::NumberOutOfRange);
+        comp.Tracks.TrackAt(params.Items(1).Value).Channel = params.Items(0).Value;
         SkipOne(p);
         return;
     }
     for (const auto& reset : Resets) {
         if (name == reset.Function) {
             SkipOne(p);
-            InitSoundModule(reset.Kind, p);
+            InitSoundModule(comp, reset.Kind, p);
             return;
         }
     }
     // An unknown name: the loop meets the "(" and reports it.
-}
-
-// Resets the sound module on the named port and sets the pitch-bend range of the current track's
-// channel to 24 semitones, after a 60 ms pause that gives the module time to reset.
-void TMML::InitSoundModule(const char* kind, const char*& p)
-{
-    std::int32_t port = 0;
-    if (!TryNumber(p, port)) Error(MMLMessage::BadParameter);
-    if (port < 1 || port > TSong::PortCount) Error(MMLMessage::ParameterOutOfRange);
-    for (const auto& reset : Resets) {
-        if (std::strcmp(reset.Kind, kind) != 0) continue;
-        TMidiElement& sysex = EmitOnPort(ekSysEx, port - 1);
-        sysex.SysExData = reset.Bytes;
-    }
-    AdvanceTrack(30);
-    Emit(ekWait).WaitMs = 60;
-    EmitControlChange(101, 0);  // registered parameter 0: pitch-bend sensitivity
-    EmitControlChange(100, 0);
-    EmitControlChange(6, 24);   // 24 semitones
-    EmitControlChange(38, 0);   // and 0 cents
-    SkipOne(p);
-}
-
-void TMML::EmitControlChange(int controller, int value)
-{
-    EmitShort(0xB0, static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value));
 }

@@ -1,8 +1,9 @@
 // Brackets: track selection "[n]", the mark "[@]", and macros "[name]", defined by their first
 // use and expanded by every later one.
-#include "formats/Encoding.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Commands.h"
+#include "compiler/Compilation.h"
 #include "formats/Chars.h"
+#include "formats/Encoding.h"
 
 int TMMLMacros::IndexOf(const std::string& name) const
 {
@@ -24,20 +25,16 @@ void TMMLMacros::Add(TMMLMacro macro)
     items_.push_back(std::move(macro));
 }
 
-void TMMLMacros::Clear()
-{
-    items_.clear();
-    index_.clear();
-}
+namespace {
 
 // Reads "[...]" whole. A number ("[3]", "[$10]") selects the track and gives "[]"; anything else is
 // returned as written, brackets included ("[]" for empty brackets, "[$]" is a name).
-std::string TMML::ReadBracket(const char*& p)
+std::string ReadBracket(TCompilation& comp, const char*& p)
 {
     const char* const open = p;
     const char* close = p + 1;
     while (*close != ']') {
-        if (*close == '\0') ErrorAt(MMLMessage::BadMacroName, open);
+        if (*close == '\0') comp.ErrorAt(MMLMessage::BadMacroName, open);
         ++close;
     }
     p = close + 1;
@@ -46,11 +43,11 @@ std::string TMML::ReadBracket(const char*& p)
     const char first = open[1];
     if (IsAsciiDigit(first) || first == '$') {
         const char* q = open + 1;
-        const std::int32_t track = ReadNumber(q);
-        if (q != close) Error(MMLMessage::MacroNameStartsWithDigit);
+        const std::int32_t track = comp.ReadNumber(q);
+        if (q != close) comp.Error(MMLMessage::MacroNameStartsWithDigit);
         // Only tracks 1..128 exist; say so here rather than at the track's first command.
-        if (track < 1 || track > TTracks::TrackCount) Error(MMLMessage::NumberOutOfRange);
-        CurrentTrack = track;
+        if (track < 1 || track > TTracks::TrackCount) comp.Error(MMLMessage::NumberOutOfRange);
+        comp.CurrentTrack = track;
         return "[]";
     }
     return text;
@@ -60,20 +57,20 @@ std::string TMML::ReadBracket(const char*& p)
 // for the loop), a track number (which takes effect), or a bracket that is not a macro defined
 // before this one ("[@]", a new name: left for the loop, which starts the next definition).
 // Names of macros defined earlier stay in the body and are expanded when it is compiled.
-void TMML::DefineMacro(const std::string& name, const char*& p)
+void DefineMacro(TCompilation& comp, const std::string& name, const char*& p)
 {
     TMMLMacro macro;
-    macro.Line = LineAt(frames_.back(), p);
+    macro.Line = comp.LineOf(p);
     macro.Name = name;
     for (;;) {
         const char c = *p;
         if (c == '\0' || c == '#' || c == ';') break;
         if (c == '[') {
             const char* const open = p;
-            const std::string inner = ReadBracket(p);
+            const std::string inner = ReadBracket(comp, p);
             if (inner == "[]") break;
-            if (inner == name) Error(MMLMessage::RecursiveMacro);
-            if (Macros->IndexOf(inner) >= 0) {
+            if (inner == name) comp.Error(MMLMessage::RecursiveMacro);
+            if (comp.Macros.IndexOf(inner) >= 0) {
                 macro.Body += inner;
                 continue;
             }
@@ -83,24 +80,34 @@ void TMML::DefineMacro(const std::string& name, const char*& p)
         macro.Body += c;
         ++p;
     }
-    song_.Memo.push_back(Cp932ToUtf8(macro.Name + "  " + macro.Body));
-    Macros->Add(std::move(macro));
+    comp.Song.Memo.push_back(Cp932ToUtf8(macro.Name + "  " + macro.Body));
+    comp.Macros.Add(std::move(macro));
 }
 
-// "[" at the start of a command.
-void TMML::CommandBracket(const char*& p)
+}  // namespace
+
+// "[" at the start of a command: [n], [@], [name].
+void compile::Bracket(TCompilation& comp, const char*& p)
 {
-    const std::string name = ReadBracket(p);
-    if (name == "[]" || name == "[@]") return;
-    const int index = Macros->IndexOf(name);
-    if (index < 0) {
-        DefineMacro(name, p);
+    if (p[1] == '\0') {  // a "[" that ends the text closes nothing and is passed over
+        ++p;
         return;
     }
+    const std::string name = ReadBracket(comp, p);
+    if (name == "[]" || name == "[@]") return;
+    const int index = comp.Macros.IndexOf(name);
+    if (index < 0) {
+        DefineMacro(comp, name, p);
+        return;
+    }
+    comp.ExpandMacro(comp.Macros.Items(index));
+}
+
+void TCompilation::ExpandMacro(const TMMLMacro& macro)
+{
     // The body runs at the caller's depth, with the caller's track and settings; what it changes
     // stays changed. Bodies are never modified or freed during a compilation, so the expansion
     // reads the stored text in place.
-    const TMMLMacro& macro = Macros->Items(index);
     const char* q = macro.Body.c_str();
     frames_.push_back(TSourceFrame{q, macro.Line, &q, q, macro.Line, Depth, nullptr});
     --Depth;

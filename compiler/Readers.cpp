@@ -1,8 +1,8 @@
 // The small readers every command shares: blanks, line ends, numbers and argument lists.
 #include <cstring>
 
+#include "compiler/Compilation.h"
 #include "formats/Chars.h"
-#include "compiler/MMLtoMID.h"
 
 namespace {
 
@@ -46,29 +46,23 @@ bool TryReadNumber(const char*& p, std::int32_t& value)
 
 }  // namespace
 
-void TMML::SkipToLineEnd(const char*& p)
+void TCompilation::SkipToLineEnd(const char*& p)
 {
     while (*p != '\n' && *p != '\0') ++p;
 }
 
-bool TMML::SkipControls(const char*& p)
-{
-    while (*p >= 0x01 && *p <= 0x1F) ++p;
-    return *p == '\0';
-}
+bool TCompilation::IsLetter(char c) { return IsAsciiLetter(c); }
 
-bool TMML::IsLetter(char c) { return IsAsciiLetter(c); }
-
-std::int32_t TMML::ReadNumber(const char*& p)
+std::int32_t TCompilation::ReadNumber(const char*& p)
 {
     std::int32_t value = 0;
     if (!TryReadNumber(p, value)) Error(MMLMessage::BadNumber);
     return value;
 }
 
-bool TMML::TryNumber(const char*& p, std::int32_t& value) { return TryReadNumber(p, value); }
+bool TCompilation::TryNumber(const char*& p, std::int32_t& value) { return TryReadNumber(p, value); }
 
-bool TMML::ReadOptionalNumber(const char*& p, std::int32_t& value)
+bool TCompilation::ReadOptionalNumber(const char*& p, std::int32_t& value)
 {
     const char* const start = p;
     if (TryReadNumber(p, value)) return true;
@@ -79,16 +73,13 @@ bool TMML::ReadOptionalNumber(const char*& p, std::int32_t& value)
     return false;
 }
 
-// One entry per signature letter, so entry i always belongs to letter i:
-//   I  a number 0..127        J  a number 1..128
-//   L  a length, the track's default length when none is written
-//   l  a length, 0 when none is written
+// One entry per letter (TArgLetters), so entry i always belongs to letter i.
 // A comma alone in a place is an absent argument; a missing or malformed number in an I or J
 // place is absent too, without an error. One comma after each argument is consumed.
-bool TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p, bool raise)
+bool TCompilation::ReadArgs(TMMLParams& params, TArgLetters letters, const char*& p, bool raise)
 {
     bool inRange = true;
-    for (const char* letter = signature; *letter != '\0'; ++letter) {
+    for (const char* letter = letters.Letters(); *letter != '\0'; ++letter) {
         TMMLParam param;
         if (*p == ',') {
             ++p;
@@ -112,15 +103,12 @@ bool TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p, b
             }
             break;
         }
-        case 'L':
-        case 'l': {
+        default: {  // 'L' and 'l'
             param.Value = ReadTiedLength(p, *letter == 'l');
             param.Given = param.Value >= 0;
             if (*p == ',') ++p;
             break;
         }
-        default:
-            break;
         }
         params.Add(param);
     }
@@ -129,7 +117,7 @@ bool TMML::ReadArgs(TMMLParams& params, const char* signature, const char*& p, b
 
 // Numbers separated by commas, up to the first place that holds neither; a comma alone is an
 // absent entry whose value 0 still counts as a data byte.
-void TMML::ReadNumberList(TMMLParams& params, const char*& p)
+void TCompilation::ReadNumberList(TMMLParams& params, const char*& p)
 {
     for (;;) {
         TMMLParam param;

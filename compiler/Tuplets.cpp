@@ -2,19 +2,19 @@
 // between the braces. The notes carry no lengths of their own: each asks the length reader,
 // which hands out the next share.
 #include "compiler/Commands.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compilation.h"
 
-void TMML::BeginTuplet(const char*& p)
+void compile::TupletOpen(TCompilation& comp, const char*& p)
 {
     const char* const open = p;
-    TupletNotesLeft = 0;
+    comp.TupletNotesLeft = 0;
     ++p;
     // Count ahead without compiling. The letter after "@" (of @E, @X) and a comment are no notes;
     // a chord counts once.
     std::int32_t count = 0;
     const char* q = p;
     for (;;) {
-        if (*q == '\0') ErrorAt(MMLMessage::SyntaxError, open);
+        if (*q == '\0') comp.ErrorAt(MMLMessage::SyntaxError, open);
         const TCommand command = CommandOf(q);
         if (command == TCommand::TupletClose) break;
         switch (command) {
@@ -22,16 +22,16 @@ void TMML::BeginTuplet(const char*& p)
         case TCommand::Chord:
             if (command == TCommand::Chord) ++count;
             q = AfterBody(q);
-            if (q == nullptr) ErrorAt(MMLMessage::SyntaxError, open);
+            if (q == nullptr) comp.ErrorAt(MMLMessage::SyntaxError, open);
             continue;
         case TCommand::Bracket:
-            Error(MMLMessage::MacroInTuplet);
+            comp.Error(MMLMessage::MacroInTuplet);
         case TCommand::TupletOpen:
-            Error(MMLMessage::NestedTuplet);
+            comp.Error(MMLMessage::NestedTuplet);
         case TCommand::Program:
         case TCommand::Effects:
         case TCommand::SysEx:
-            if (IsLetter(q[1])) ++q;
+            if (TCompilation::IsLetter(q[1])) ++q;
             break;
         default:
             if (IsNoteOrRest(command)) ++count;
@@ -41,18 +41,18 @@ void TMML::BeginTuplet(const char*& p)
     }
     // The body is compiled again after this look-ahead, so the look-ahead alone is what a repeat
     // around a tuplet with a long body would otherwise do without ever reaching the bound.
-    CountCommand(p, q);
+    comp.CountCommand(p, q);
     ++q;
-    TupletTicksLeft = ReadTiedLength(q, false);
-    TupletNotesLeft = count;
+    comp.TupletTicksLeft = comp.ReadTiedLength(q, false);
+    comp.TupletNotesLeft = count;
 }
 
 // "}length": shares not taken are dropped first, so a body that asked for fewer than were counted
 // does not give its leftovers to the notes after the brace; the length is then read and dropped.
-void TMML::EndTuplet(const char*& p)
+void compile::TupletClose(TCompilation& comp, const char*& p)
 {
-    TupletNotesLeft = 0;
-    TupletTicksLeft = 0;
+    comp.TupletNotesLeft = 0;
+    comp.TupletTicksLeft = 0;
     ++p;
-    if (*p != '\0') ReadTiedLength(p, false);
+    if (*p != '\0') comp.ReadTiedLength(p, false);
 }

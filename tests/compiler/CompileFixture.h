@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 
 // One event as "tick status data1 data2" with the status in hex, e.g. "480 80 60 127"; events of
 // ports 2 to 4 begin with "p2 " and so on; system exclusive as "0 F0 7E 7F 09 01 F7"; tempo and

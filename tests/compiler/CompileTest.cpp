@@ -99,22 +99,33 @@ TEST(Compile, EventLimitStopsARunawayPiece)
 TEST(Compile, ResetDefaultsAndTracks)
 {
     TMML compiler;
-    compiler.Tempo = 200;
-    compiler.CurrentTrack = 7;
-    compiler.ResetDefaults();
-    EXPECT_EQ(compiler.Tempo, 120);
-    EXPECT_EQ(compiler.CurrentTrack, 1);
-    EXPECT_EQ(compiler.TicksPerQuarter, 480);
-    EXPECT_EQ(compiler.ReferenceTempo, 60);
-    compiler.Tracks->ResetTracks();
-    EXPECT_EQ(compiler.TrackAt(1).Channel, 1);
-    EXPECT_EQ(compiler.TrackAt(64).Channel, 64);
-    EXPECT_EQ(compiler.TrackAt(65).Channel, 1);
-    EXPECT_EQ(compiler.TrackAt(128).Channel, 64);
-    EXPECT_THROW(compiler.TrackAt(0), Exception);
-    EXPECT_THROW(compiler.TrackAt(129), Exception);
-    compiler.Line = 12;
-    EXPECT_EQ(compiler.LineText(), "( 行 : 12 )");
+    // A compilation that changes every setting, and leaves a slur, a chord delay, a macro, a
+    // parallel block and an error behind, passes none of it on: the next one starts from the
+    // defaults (track 1, tempo 120, 480 ticks a quarter, a quarter lasting 1000 thousandths).
+    ASSERT_NE(CompileLines(compiler, {"t200 o5 l8 q4 k2 u90 #ASSIGN(9,1) 'ce'4,8 [m]d [@] /: c& [7]", "x"}).Error, "");
+    const Compiled fresh = CompileLines(compiler, {"c t+10 'ce'2,, [m]"});
+    EXPECT_EQ(fresh.Error, "");
+    EXPECT_EQ(fresh.Song.Tempos[0], 130);
+    EXPECT_EQ(fresh.Events, (Events{"0 90 60 127", "480 80 60 127", "480 tempo 130", "480 90 60 127", "480 90 64 127",
+                                    "1440 80 60 127", "1440 80 64 127"}));
+    EXPECT_EQ(fresh.Memo, (std::vector<std::string>{"[m]  \r\n"}));  // defined anew, with nothing but the line end
+    EXPECT_EQ(fresh.Song.Ports[0].Items(0).Track, 1);
+    EXPECT_DOUBLE_EQ(fresh.Song.Ports[0].Items(1).Time, 1000.0);
+
+    // Tracks 1..128, on channels 1..64 and again 1..64; no track outside them.
+    const std::pair<const char*, Events> tracks[] = {
+        {"[1]c*0", {"0 90 60 127", "0 80 60 127"}},
+        {"[64]c*0", {"p4 0 9F 60 127", "p4 0 8F 60 127"}},
+        {"[65]c*0", {"0 90 60 127", "0 80 60 127"}},
+        {"[128]c*0", {"p4 0 9F 60 127", "p4 0 8F 60 127"}},
+    };
+    for (const auto& [mml, events] : tracks) EXPECT_EQ(CompileBytes(compiler, mml).Events, events) << mml;
+    EXPECT_EQ(CompileBytes(compiler, "[0]").Error, "数値が範囲外です( 行 : 1 )");
+    EXPECT_EQ(CompileBytes(compiler, "[129]").Error, "数値が範囲外です( 行 : 1 )");
+    // The line an error names.
+    std::string twelfth;
+    for (int line = 1; line < 12; ++line) twelfth += "\r\n";
+    EXPECT_EQ(CompileBytes(compiler, twelfth + "x").Error, "未定義のコマンド( 行 : 12 )");
 }
 
 TEST(Song, WholeSongQueries)

@@ -27,10 +27,9 @@ TEST(Functions, ResetsAssignAndTheirEvents)
         EXPECT_EQ(out.Events, events) << mml;
     }
     // Two resets in a row advance the track by 60 ticks in all.
-    TMML compiler;
-    CompileBytes(compiler, "#INITGM(1)#INITGS(1)");
-    EXPECT_EQ(compiler.TrackAt(1).Tick, 60);
-    EXPECT_DOUBLE_EQ(compiler.TrackAt(1).Time, 125.0);
+    const TMidiElement after = CompileBytes("#INITGM(1)#INITGS(1)c*0").Song.Ports[0].Last();
+    EXPECT_EQ(after.Tick, 60);
+    EXPECT_DOUBLE_EQ(after.Time, 125.0);
 }
 
 TEST(Functions, Errors)

@@ -11,7 +11,7 @@
 
 #include "formats/Document.h"
 #include "song/Exception.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "devices/Render.h"
 #include "song/Timeline.h"
 

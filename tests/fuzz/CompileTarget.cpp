@@ -6,7 +6,7 @@
 
 #include "formats/Encoding.h"
 #include "tests/fuzz/FuzzTargets.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "song/Exception.h"
 #include "tests/fuzz/FuzzTargets.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "formats/Smf.h"
 
 namespace {
