@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "playback/RecordingMidiOut.h"
 #include "playback/Players.h"
+#include "tests/support/RecordingMidiOut.h"
 
 namespace {
 

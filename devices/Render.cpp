@@ -9,6 +9,7 @@
 #include "devices/Synth.h"
 #include "song/Timeline.h"
 #include "formats/Wav.h"
+#include "song/Song.h"
 
 namespace {
 
@@ -202,7 +203,7 @@ TRenderResult TAudioRenderer::Write(const std::string& path, const TRenderProgre
         case Short: part.ShortMessage(step.Status, step.Data1, step.Data2); break;
         case SysEx: part.LongMessage(sysex_[step.SysExIndex]); break;
         case End:
-            for (std::uint8_t channel = 0; channel < 16; ++channel)
+            for (std::uint8_t channel = 0; channel < TSong::ChannelsPerPort; ++channel)
                 part.ShortMessage(static_cast<std::uint8_t>(0xB0 | channel), 120, 0);
             break;
         }

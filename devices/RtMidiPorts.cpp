@@ -13,6 +13,7 @@
 #include "devices/Devices.h"
 #include "song/Exception.h"
 #include "devices/JackWatch.h"
+#include "song/Song.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ public:
     {
         // Releases the hold pedal and then every note, on each channel, so that nothing keeps
         // sounding on the device once the port lets go of it.
-        for (unsigned char channel = 0; channel < 16; ++channel) {
+        for (unsigned char channel = 0; channel < TSong::ChannelsPerPort; ++channel) {
             const unsigned char holdOff[3] = {static_cast<unsigned char>(0xB0 | channel), 64, 0};
             const unsigned char notesOff[3] = {static_cast<unsigned char>(0xB0 | channel), 123, 0};
             Send(holdOff, 3);

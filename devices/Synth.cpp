@@ -13,6 +13,7 @@
 
 #include "song/Exception.h"
 #include "devices/JackWatch.h"
+#include "song/Song.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ TSynthEngine::TSynthEngine(std::string soundfont, bool audio, int sampleRate) : 
     QuietenFluidSynth();
     settings_ = new_fluid_settings();
     if (settings_ == nullptr) throw Exception(WithCause("内蔵シンセサイザーを準備できません"));
-    fluid_settings_setint(settings_, "synth.midi-channels", 16 * Parts);
+    fluid_settings_setint(settings_, "synth.midi-channels", TSong::ChannelsPerPort * Parts);
     fluid_settings_setstr(settings_, "synth.midi-bank-select", "gs");
     fluid_settings_setnum(settings_, "synth.gain", 0.5);
     if (sampleRate > 0) fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
@@ -264,9 +265,9 @@ double TSynthEngine::SampleRate() const
 
 void TSynthEngine::ResetPart(int part)
 {
-    // What a GM, GS or XG reset does to a sound module, for this device's 16 channels only.
-    for (int i = 0; i < 16; ++i) {
-        const int channel = 16 * part + i;
+    // What a GM, GS or XG reset does to a sound module, for this device's channels only.
+    for (int i = 0; i < TSong::ChannelsPerPort; ++i) {
+        const int channel = TSong::ChannelsPerPort * part + i;
         fluid_synth_all_sounds_off(synth_, channel);
         fluid_synth_set_channel_type(synth_, channel, i == 9 ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
         fluid_synth_cc(synth_, channel, 121, 0);  // reset all controllers
@@ -283,7 +284,7 @@ void TSynthEngine::ResetPart(int part)
 
 void TSynthEngine::ShortMessage(int part, std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
 {
-    const int channel = 16 * part + (status & 0x0F);
+    const int channel = TSong::ChannelsPerPort * part + (status & 0x0F);
     switch (status & 0xF0) {
     case 0x80: fluid_synth_noteoff(synth_, channel, data1); break;
     case 0x90:
@@ -307,7 +308,7 @@ void TSynthEngine::SysEx(int part, std::span<const std::uint8_t> data)
     switch (action.Kind) {
     case TSysExAction::Reset: ResetPart(part); break;
     case TSysExAction::RhythmPart: {
-        const int channel = 16 * part + action.Channel;
+        const int channel = TSong::ChannelsPerPort * part + action.Channel;
         fluid_synth_set_channel_type(synth_, channel, action.Drum ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
         fluid_synth_program_change(synth_, channel, 0);
         break;

@@ -3,7 +3,8 @@
 #include <limits>
 #include <thread>
 
-#include "playback/TMIDI.h"
+#include "playback/Clock.h"
+#include "playback/Timer.h"
 
 namespace {
 class TSystemClock : public TClock {

@@ -1,8 +1,9 @@
 // The MIDI output service the players talk to.
 //
 // A small front over interchangeable back ends: the real ones (RtMidi ports and the built-in
-// synthesizer) live in devices/, the recording fake in RecordingMidiOut.h. Nothing here knows a
-// platform header. Device numbers run from 0 to DeviceCount()-1 and stay the same for one run.
+// synthesizer) live in devices/; the tests and the playback benchmark bring a recording one of
+// their own. Nothing here knows a platform header. Device numbers run from 0 to DeviceCount()-1
+// and stay the same for one run.
 #pragma once
 
 #include <cstdint>

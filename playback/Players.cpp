@@ -1,6 +1,5 @@
 // TMidis: the four port players and what concerns the whole song.
-#include <algorithm>
-#include <string>
+#include <cstddef>
 
 #include "playback/Players.h"
 
@@ -59,33 +58,18 @@ bool TMidis::AllFinished() const
     return true;
 }
 
-bool TMidis::IsEmpty() const
+TPortLists TMidis::Lists() const
 {
-    for (const auto& player : items_)
-        if (player->Elements.Count() != 0) return false;
-    return true;
+    TPortLists lists{};
+    for (std::size_t p = 0; p < items_.size(); ++p) lists.Lists[p] = &items_[p]->Elements;
+    return lists;
 }
 
-namespace {
-std::int32_t LastTick(const TMidi& player) { return LastTick(player.Elements); }
-}  // namespace
+bool TMidis::IsEmpty() const { return Lists().IsEmpty(); }
 
-std::int32_t TMidis::SongLength() const
-{
-    std::int32_t length = 0;
-    for (const auto& player : items_) length = std::max(length, LastTick(*player));
-    return length;
-}
+std::int32_t TMidis::SongLength() const { return Lists().Length(); }
 
-int TMidis::LongestPort() const
-{
-    // "Not greater than" rather than "less than": on a tie the later port wins, so four empty
-    // lists answer port index 3.
-    int best = 0;
-    for (int j = 1; j < PortCount; ++j)
-        if (LastTick(Items(best)) <= LastTick(Items(j))) best = j;
-    return best;
-}
+int TMidis::LongestPort() const { return Lists().LongestPort(); }
 
 void TMidis::Reopen(const std::array<int, PortCount>& devices)
 {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "playback/TMIDI.h"
+#include "playback/Player.h"
 #include "song/Song.h"
 
 // The four port players and the whole-song queries. Item 0 is port 1.
@@ -33,10 +33,12 @@ public:
     // True when every port that has events and an open device has finished. A port without a
     // device never plays, so waiting for it would keep the song from ever ending.
     bool AllFinished() const;
+    // The whole-song queries over the players' lists, answered as TSong answers them for the song
+    // they were loaded from (see TPortLists): no port has an event; the largest Tick of a last
+    // event (an empty list counts 0); the port whose last event is latest, the higher port among
+    // equal ends.
     bool IsEmpty() const;
-    // The largest Tick of a last event over the four lists (an empty list counts 0).
     std::int32_t SongLength() const;
-    // The port whose last event is latest; among equal ends the higher port wins.
     int LongestPort() const;
 
     // What a compilation does to the ports: every player stopped and closed, then the device each
@@ -51,6 +53,8 @@ public:
     std::array<int, PortCount> Tempos() const;
 
 private:
+    TPortLists Lists() const;  // the players' own copies, for the whole-song queries
+
     std::array<std::unique_ptr<TMidi>, PortCount> items_;
 };
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "playback/TMIDI.h"
+#include "playback/Player.h"
 
 namespace {
 // Events sent between two looks at Stopped within one run: few enough that a Stop waits at most

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "playback/TMIDI.h"
+#include "playback/Timer.h"
 
 TMMTimer::TMMTimer(TClock& clock) : clock_(clock)
 {

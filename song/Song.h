@@ -14,6 +14,7 @@ struct TSong {
     // A piece addresses four output ports of sixteen MIDI channels each: its 64 channel numbers.
     static constexpr int PortCount = 4;
     static constexpr int ChannelsPerPort = 16;
+    static constexpr int ChannelCount = PortCount * ChannelsPerPort;
     // The tempo a player has before anything set it.
     static constexpr int DefaultTempo = 120;
 
@@ -41,3 +42,18 @@ struct TSong {
 
 // The Tick of a list's last event; 0 for an empty list.
 inline std::int32_t LastTick(const TMidiElements& list) { return list.Count() == 0 ? 0 : list.Last().Tick; }
+
+// The four port lists of a song, wherever they are kept: the song's own, or the copies its players
+// hold. The whole-song queries of both are answered here, so the position bar's length and the
+// port it follows are the same whether they come from the song or from the players.
+struct TPortLists {
+    std::array<const TMidiElements*, TSong::PortCount> Lists;
+
+    // No port has an event.
+    bool IsEmpty() const;
+    // The largest Tick of a last event over the four lists (an empty list counts 0).
+    std::int32_t Length() const;
+    // The port whose last event is latest; among equal ends the higher port wins, so four empty
+    // lists answer port index 3.
+    int LongestPort() const;
+};

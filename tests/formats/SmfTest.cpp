@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/playback/PlaybackFixture.h"
+#include "tests/support/EventLists.h"
 #include "formats/Smf.h"
 #include "song/Timeline.h"
 

@@ -22,9 +22,9 @@
 #include <thread>
 
 #include "devices/Devices.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "playback/Players.h"
-#include "playback/RecordingMidiOut.h"
+#include "tests/support/RecordingMidiOut.h"
 
 namespace {
 

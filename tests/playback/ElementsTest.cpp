@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/TMIDI.h"
+#include "song/Event.h"
 
 namespace {
 

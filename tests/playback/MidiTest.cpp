@@ -1,7 +1,7 @@
 // The device side of a port player, over the recording service.
 #include <gtest/gtest.h>
 
-#include "tests/playback/PlaybackFixture.h"
+#include "tests/support/PlaybackFixture.h"
 
 namespace {
 using namespace playback_test;

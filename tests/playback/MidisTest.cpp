@@ -2,9 +2,13 @@
 // opens the assigned devices.
 #include <gtest/gtest.h>
 
-#include "compiler/MMLtoMID.h"
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "compiler/Compiler.h"
 #include "playback/Players.h"
-#include "tests/playback/PlaybackFixture.h"
+#include "tests/support/PlaybackFixture.h"
 
 namespace {
 using namespace playback_test;
@@ -38,6 +42,36 @@ TEST_F(MidisTest, LongestPortPrefersTheHigherPortOnATie)
     EXPECT_EQ(midis.LongestPort(), 2);
     AddShort(Port(1), 7681, 0xB0, 7, 0);
     EXPECT_EQ(midis.LongestPort(), 1);
+}
+
+TEST_F(MidisTest, QueriesAnswerAsTheLoadedSongDoes)
+{
+    struct Case {
+        const char* Name;
+        std::array<std::vector<std::int32_t>, TMidis::PortCount> Ticks;  // each port's event ticks
+        bool Empty;
+        std::int32_t Length;
+        int Longest;
+    };
+    const Case cases[] = {
+        {"no events", {}, true, 0, 3},
+        {"one event at tick 0 is not empty", {{{0}, {}, {}, {}}}, false, 0, 3},
+        {"an empty port after it wins a tie at 0", {{{}, {0, 0}, {}, {}}}, false, 0, 3},
+        {"equal ends: the higher port", {{{}, {10, 500}, {20}, {500}}}, false, 500, 3},
+        {"the first port ends last", {{{900}, {899}, {0}, {}}}, false, 900, 0},
+    };
+    for (const Case& c : cases) {
+        TSong song;
+        for (std::size_t p = 0; p < c.Ticks.size(); ++p)
+            for (const std::int32_t tick : c.Ticks[p]) AddShort(song.Ports[p], tick, 0xB0, 7, 100);
+        midis.Load(song);
+        EXPECT_EQ(song.IsEmpty(), c.Empty) << c.Name;
+        EXPECT_EQ(song.Length(), c.Length) << c.Name;
+        EXPECT_EQ(song.LongestPort(), c.Longest) << c.Name;
+        EXPECT_EQ(midis.IsEmpty(), c.Empty) << c.Name;
+        EXPECT_EQ(midis.SongLength(), c.Length) << c.Name;
+        EXPECT_EQ(midis.LongestPort(), c.Longest) << c.Name;
+    }
 }
 
 TEST_F(MidisTest, SongEndsWhenEveryPlayingPortHasFinished)

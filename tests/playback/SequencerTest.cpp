@@ -2,7 +2,7 @@
 // is exact, because the timer runs each period and each due moment exactly when it falls.
 #include <gtest/gtest.h>
 
-#include "tests/playback/PlaybackFixture.h"
+#include "tests/support/PlaybackFixture.h"
 #include "song/Timeline.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "playback/Players.h"
-#include "tests/playback/PlaybackFixture.h"
+#include "tests/support/PlaybackFixture.h"
 
 namespace {
 using namespace playback_test;

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "playback/TMIDI.h"
+#include "playback/Timer.h"
 
 namespace {
 

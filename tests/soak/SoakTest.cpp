@@ -17,9 +17,9 @@
 #include <set>
 #include <tuple>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "playback/Players.h"
-#include "playback/RecordingMidiOut.h"
+#include "tests/support/RecordingMidiOut.h"
 #include "devices/Synth.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,5 +1,6 @@
 // TMidi, the device side: opening and closing the port's device, and sending.
-#include "playback/TMIDI.h"
+#include "playback/Player.h"
+#include "song/Song.h"
 
 TMidi::TMidi(TMidiOutService* service, TClock* clock)
     : service_(service),
@@ -75,7 +76,7 @@ void TMidi::SendLongMessage(const std::uint8_t* bytes, int length)
 
 void TMidi::AllSoundOff()
 {
-    for (std::uint8_t channel = 0; channel < 16; ++channel)
+    for (std::uint8_t channel = 0; channel < TSong::ChannelsPerPort; ++channel)
         SendShortMessage(static_cast<std::uint8_t>(0xB0 + channel), 120, 0);
 }
 

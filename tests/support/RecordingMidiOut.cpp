@@ -1,4 +1,4 @@
-#include "playback/RecordingMidiOut.h"
+#include "tests/support/RecordingMidiOut.h"
 
 #include <cstdio>
 
