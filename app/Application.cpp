@@ -8,7 +8,7 @@
 
 #include "app/Dialogs.h"
 #include "song/Exception.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {

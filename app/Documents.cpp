@@ -13,7 +13,7 @@
 #include "app/Dialogs.h"
 #include "formats/Document.h"
 #include "song/Exception.h"
-#include "app/Main.h"
+#include "app/MainWindow.h"
 #include "formats/Rtf.h"
 
 namespace {
@@ -65,7 +65,7 @@ void WriteDocumentFile(const QString& path, const QString& text)
 
 }  // namespace
 
-QString TFormMain::DocumentFileName(const QString& chosen)
+QString TMainWindow::DocumentFileName(const QString& chosen)
 {
     const QFileInfo info(chosen);
     const QString name = info.fileName();
@@ -80,31 +80,31 @@ QString TFormMain::DocumentFileName(const QString& chosen)
     return dir + stem + QLatin1Char('.') + Extension;
 }
 
-void TFormMain::SetCurrentFile(const QString& path)
+void TMainWindow::SetCurrentFile(const QString& path)
 {
-    FileName = path;
+    fileName_ = path;
     setWindowTitle(path.isEmpty() ? ProductName + QStringLiteral("  新規")
                                   : ProductName + QStringLiteral("  ") + QFileInfo(path).fileName());
-    MMLText->document()->setModified(false);
-    MMLTextChange();
+    editor->document()->setModified(false);
+    ApplyModifiedState();
 }
 
-void TFormMain::ReplaceText(const QString& text)
+void TMainWindow::ReplaceText(const QString& text)
 {
-    MMLText->setPlainText(text);
-    SetCurrentFile(FileName);
+    editor->setPlainText(text);
+    SetCurrentFile(fileName_);
     // The compiled song belongs to the text that was there before.
-    BtnPlay->setEnabled(false);
+    playAction->setEnabled(false);
 }
 
-bool TFormMain::MaybeSave()
+bool TMainWindow::MaybeSave()
 {
-    if (!MMLText->document()->isModified()) return true;
+    if (!editor->document()->isModified()) return true;
     switch (UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
                                   QStringLiteral("現在編集中のファイルを保存しますか？"),
                                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
     case QMessageBox::Yes:
-        return BtnSaveClick();
+        return Save();
     case QMessageBox::No:
         return true;
     default:
@@ -112,36 +112,36 @@ bool TFormMain::MaybeSave()
     }
 }
 
-void TFormMain::BtnNewClick()
+void TMainWindow::New()
 {
     if (!MaybeSave()) return;
-    FileName.clear();
+    fileName_.clear();
     ReplaceText(QString());
 }
 
-void TFormMain::BtnOpenClick()
+void TMainWindow::Open()
 {
     if (!MaybeSave()) return;
     const QString path = UserDialogs().OpenFileName(this, OpenFilter);
     if (path.isEmpty()) return;
     // Read first: a file that cannot be read changes nothing.
     const QString text = ReadDocumentFile(path);
-    FileName = path;
+    fileName_ = path;
     ReplaceText(text);
 }
 
-bool TFormMain::BtnSaveClick()
+bool TMainWindow::Save()
 {
-    if (FileName.isEmpty()) return SaveWithDialog();
-    if (!WriteDocument(FileName)) return false;
-    BtnSave->setEnabled(false);
-    SetCurrentFile(FileName);
+    if (fileName_.isEmpty()) return SaveWithDialog();
+    if (!WriteDocument(fileName_)) return false;
+    saveButton->setEnabled(false);
+    SetCurrentFile(fileName_);
     return true;
 }
 
-bool TFormMain::SaveAsClick() { return SaveWithDialog(); }
+bool TMainWindow::SaveAs() { return SaveWithDialog(); }
 
-bool TFormMain::ConfirmOverwrite(const QString& path)
+bool TMainWindow::ConfirmOverwrite(const QString& path)
 {
     return !QFileInfo::exists(path) ||
            UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
@@ -149,34 +149,34 @@ bool TFormMain::ConfirmOverwrite(const QString& path)
                                  QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-QString TFormMain::ChooseExportFile(const QString& filter, const QString& suffix)
+QString TMainWindow::ChooseExportFile(const QString& filter, const QString& suffix)
 {
     const QString path = UserDialogs().SaveFileName(this, filter, suffix);
     if (path.isEmpty() || !ConfirmOverwrite(path)) return {};
     return path;
 }
 
-bool TFormMain::SaveWithDialog()
+bool TMainWindow::SaveWithDialog()
 {
     const QString chosen = UserDialogs().SaveFileName(this, SaveFilter, Extension);
     if (chosen.isEmpty()) return false;
     const QString path = DocumentFileName(chosen);
     if (!ConfirmOverwrite(path)) return false;
     if (!WriteDocument(path)) return false;
-    BtnSave->setEnabled(false);
+    saveButton->setEnabled(false);
     SetCurrentFile(path);
     return true;
 }
 
-QString TFormMain::EditorText() const
+QString TMainWindow::EditorText() const
 {
-    QString text = MMLText->document()->toRawText();
+    QString text = editor->document()->toRawText();
     for (QChar& c : text)
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
     return text;
 }
 
-bool TFormMain::WriteDocument(const QString& path)
+bool TMainWindow::WriteDocument(const QString& path)
 {
     return Guarded([&] { WriteDocumentFile(path, EditorText()); });
 }

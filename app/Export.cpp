@@ -10,7 +10,7 @@
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "song/Exception.h"
-#include "app/Main.h"
+#include "app/MainWindow.h"
 #include "devices/Render.h"
 #include "formats/SaveFile.h"
 #include "formats/Smf.h"
@@ -22,7 +22,7 @@ const QString WavFilter = QStringLiteral("WAVファイル (*.wav)");
 const QString NothingToExport = QStringLiteral("書き出すイベントがありません");
 }  // namespace
 
-bool TFormMain::PieceToExport()
+bool TMainWindow::PieceToExport()
 {
     if (!EnsureCompiled()) return false;
     if (song_.IsEmpty()) {
@@ -32,18 +32,18 @@ bool TFormMain::PieceToExport()
     return true;
 }
 
-void TFormMain::ExportMidiClick()
+void TMainWindow::ExportMidi()
 {
     if (!PieceToExport()) return;
     const QString path = ChooseExportFile(MidiFilter, QStringLiteral("mid"));
     if (path.isEmpty()) return;
     const TSmfExport file = ExportSmf(song_);
     SaveFileAtomically(path.toStdString(), file.Bytes);
-    if (file.FixedTempo) Memo1->appendPlainText(QString::fromStdString(file.Note));
-    Memo1->appendPlainText(QStringLiteral("MIDIファイルに書き出しました: %1").arg(path));
+    if (file.FixedTempo) messagePane->appendPlainText(QString::fromStdString(file.Note));
+    messagePane->appendPlainText(QStringLiteral("MIDIファイルに書き出しました: %1").arg(path));
 }
 
-void TFormMain::ExportWavClick()
+void TMainWindow::ExportWav()
 {
     if (!PieceToExport()) return;
     const QString path = ChooseExportFile(WavFilter, QStringLiteral("wav"));
@@ -52,7 +52,7 @@ void TFormMain::ExportWavClick()
     const TAudioRenderer renderer(song_, TRenderOptions{});
 
     QProgressDialog progress(QStringLiteral("WAVファイルに書き出しています..."), QStringLiteral("キャンセル"), 0, 1000, this);
-    progress.setObjectName(QStringLiteral("ExportProgress"));
+    progress.setObjectName(QStringLiteral("exportProgress"));
     progress.setWindowTitle(ProductName);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
@@ -80,8 +80,8 @@ void TFormMain::ExportWavClick()
     progress.close();
 
     if (result.Status == TRenderStatus::Cancelled) {
-        Memo1->appendPlainText(QStringLiteral("WAVファイルの書き出しを中止しました"));
+        messagePane->appendPlainText(QStringLiteral("WAVファイルの書き出しを中止しました"));
         return;
     }
-    Memo1->appendPlainText(QStringLiteral("WAVファイルに書き出しました: %1 (%2 秒)").arg(path).arg(result.Seconds, 0, 'f', 1));
+    messagePane->appendPlainText(QStringLiteral("WAVファイルに書き出しました: %1 (%2 秒)").arg(path).arg(result.Seconds, 0, 'f', 1));
 }

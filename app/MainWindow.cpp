@@ -26,10 +26,10 @@
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "formats/Document.h"
-#include "app/FPORT.h"
 #include "app/Fonts.h"
-#include "app/Main.h"
-#include "app/TrkBarEx.h"
+#include "app/MainWindow.h"
+#include "app/PortDialog.h"
+#include "app/PositionBar.h"
 #include "app/Worker.h"
 
 namespace {
@@ -42,7 +42,7 @@ const QString StatusOverwrite = QStringLiteral("上書き");
 
 }  // namespace
 
-TFormMain::TFormMain(TClock& clock, QWidget* parent) : QMainWindow(parent), clock_(clock)
+TMainWindow::TMainWindow(TClock& clock, QWidget* parent) : QMainWindow(parent), clock_(clock)
 {
     setWindowTitle(ProductName);
     setFont(JapaneseFont(FontFamily::Proportional, 15));
@@ -52,107 +52,27 @@ TFormMain::TFormMain(TClock& clock, QWidget* parent) : QMainWindow(parent), cloc
     CreateCentralArea();
     CreateStatusBar();
 
-    ResumeOnPlay = false;
-    Players = std::make_unique<TMidis>();
-    DisplayTimer = new QTimer(this);
-    DisplayTimer->setInterval(100);
-    connect(DisplayTimer, &QTimer::timeout, this, GuardedSlot(this, &TFormMain::DisplayTimerTimer));
-    FormCreate();
+    // The players send on the process's MIDI service at the time each port opens.
+    players_ = std::make_unique<TMidis>(nullptr, &clock_);
+    displayTimer = new QTimer(this);
+    displayTimer->setObjectName(QStringLiteral("displayTimer"));
+    displayTimer->setInterval(100);
+    connect(displayTimer, &QTimer::timeout, this, GuardedSlot(this, &TMainWindow::RefreshDisplay));
+    // The bar tells of its press and its release, so that a drag seeks once, at the release.
+    positionBar->OnMouseDown = [this] { Guarded([this] { BeginSeek(); }); };
+    positionBar->OnMouseUp = [this] { Guarded([this] { EndSeek(); }); };
 
     resize(960, 604);
     if (const QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TFormMain::~TFormMain()
+TMainWindow::~TMainWindow()
 {
     // The refresh stops first; destroying the players then silences and closes every open port
     // while the window's controls still exist.
-    DisplayTimer->stop();
-    Players.reset();
-}
-
-void TFormMain::FormCreate()
-{
-    BarDragging = false;
-    TrackBar->OnMouseDown = [this] { Guarded([this] { BarMouseDown(); }); };
-    TrackBar->OnMouseUp = [this] { Guarded([this] { BarMouseUp(); }); };
-}
-
-void TFormMain::CreateActions()
-{
-    // The tool bar buttons are actions; a menu item of the same command runs the same handler.
-    const auto make = [this](const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-        auto* action = new QAction(style()->standardIcon(icon), hint, this);
-        action->setObjectName(QString::fromLatin1(name));
-        action->setToolTip(hint);
-        return action;
-    };
-    BtnNew = make("BtnNew", QStringLiteral("新規"), QStyle::SP_FileIcon);
-    BtnOpen = make("BtnOpen", QStringLiteral("開く"), QStyle::SP_DialogOpenButton);
-    BtnSave = make("BtnSave", QStringLiteral("上書保存"), QStyle::SP_DialogSaveButton);
-    BtnCompile = make("BtnCompile", QStringLiteral("コンパイル"), QStyle::SP_BrowserReload);
-    BtnPlay = make("BtnPlay", QStringLiteral("再生"), QStyle::SP_MediaPlay);
-    BtnTime = make("BtnTime", QStringLiteral("一時停止"), QStyle::SP_MediaPause);
-    BtnSlow = make("BtnSlow", QStringLiteral("スロー"), QStyle::SP_MediaSeekBackward);
-    BtnFast = make("BtnFast", QStringLiteral("早送り"), QStyle::SP_MediaSeekForward);
-    BtnStop = make("BtnStop", QStringLiteral("停止"), QStyle::SP_MediaStop);
-    BtnPlayFromCursor = make("BtnPlayFromCursor", QStringLiteral("カーソル位置から再生"), QStyle::SP_MediaSkipForward);
-    BtnFollow = make("BtnFollow", QStringLiteral("演奏位置を表示"), QStyle::SP_FileDialogContentsView);
-    BtnCompile->setShortcut(QKeySequence(Qt::Key_F5));
-    BtnPlayFromCursor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
-    BtnFollow->setCheckable(true);
-
-    // The five transport buttons are one radio group: pressing one releases the others.
-    TransportGroup = new QActionGroup(this);
-    TransportGroup->setExclusive(true);
-    for (QAction* action : {BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop}) {
-        action->setCheckable(true);
-        TransportGroup->addAction(action);
-    }
-    BtnStop->setChecked(true);
-    for (QAction* action : {BtnPlay, BtnTime, BtnSlow, BtnFast}) action->setEnabled(false);
-
-    connect(BtnNew, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnNewClick));
-    connect(BtnOpen, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnOpenClick));
-    connect(BtnSave, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSaveClick));
-    connect(BtnCompile, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnCompileClick));
-    connect(BtnPlay, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnPlayClick));
-    connect(BtnTime, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnTimeClick));
-    connect(BtnSlow, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSlowClick));
-    connect(BtnFast, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnFastClick));
-    connect(BtnStop, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnStopClick));
-    connect(BtnPlayFromCursor, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnPlayFromCursorClick));
-    connect(BtnFollow, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnFollowClick));
-
-    CancelCompileShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    CancelCompileShortcut->setObjectName(QStringLiteral("CancelCompileShortcut"));
-    CancelCompileShortcut->setContext(Qt::WindowShortcut);
-    CancelCompileShortcut->setEnabled(false);
-    connect(CancelCompileShortcut, &QShortcut::activated, this, GuardedSlot(this, &TFormMain::CancelCompile));
-}
-
-void TFormMain::CreateToolBar()
-{
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setIconSize(QSize(24, 24));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->addActions({BtnNew, BtnOpen, BtnSave});
-    ToolBar1->addSeparator();
-    ToolBar1->addAction(BtnCompile);
-    ToolBar1->addSeparator();
-    ToolBar1->addActions({BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop});
-    ToolBar1->addSeparator();
-    ToolBar1->addActions({BtnPlayFromCursor, BtnFollow});
-    for (QAction* action : ToolBar1->actions()) {
-        if (action->isSeparator()) continue;
-        QWidget* button = ToolBar1->widgetForAction(action);
-        button->setFixedSize(31, 30);
-        // Screen readers name a button by its hint, as sighted users know it.
-        button->setAccessibleName(action->toolTip());
-    }
+    displayTimer->stop();
+    players_.reset();
 }
 
 namespace {
@@ -166,145 +86,249 @@ QList<QKeySequence> StandardKeys(QKeySequence::StandardKey key, const QKeySequen
 }
 }  // namespace
 
-void TFormMain::CreateMenus()
+void TMainWindow::CreateActions()
 {
-    File = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-    MenuNew = File->addAction(QStringLiteral("新規(&N)"));
-    MenuNew->setShortcuts(StandardKeys(QKeySequence::New, QKeySequence(Qt::CTRL | Qt::Key_N)));
-    MenuOpen = File->addAction(QStringLiteral("開く(&L)"));
-    MenuOpen->setShortcuts(StandardKeys(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)));
-    MenuSave = File->addAction(QStringLiteral("上書保存(&S)"));
-    MenuSave->setShortcuts(StandardKeys(QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)));
-    SaveAs = File->addAction(QStringLiteral("名前を付けて保存(&A)"));
-    SaveAs->setShortcuts(StandardKeys(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
-    File->addSeparator();
-    MenuExportMidi = File->addAction(QStringLiteral("MIDIファイルに書き出し..."));
-    MenuExportWav = File->addAction(QStringLiteral("WAVファイルに書き出し..."));
-    File->addSeparator();
-    X1 = File->addAction(QStringLiteral("終了(&X)"));
-    X1->setShortcuts(StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
-    // Tool bar buttons take no keyboard focus: this menu puts Compile and the transport within the
-    // keyboard's reach, as the file menu does the document buttons.
-    MenuPlay = menuBar()->addMenu(QStringLiteral("演奏(&P)"));
-    MenuPlay->addAction(BtnCompile);
-    MenuPlay->addSeparator();
-    MenuPlay->addActions({BtnPlay, BtnTime, BtnSlow, BtnFast, BtnStop});
-    MenuPlay->addSeparator();
-    MenuPlay->addActions({BtnPlayFromCursor, BtnFollow});
-    Port = menuBar()->addAction(QStringLiteral("ポート"));
-    Version = menuBar()->addAction(QStringLiteral("バージョン"));
+    // One action per command: the menus and the tool bar show the same action, so a command has
+    // one enabled state, one check state and one handler wherever the user reaches it.
+    const auto make = [this](const char* name, const QString& text) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    // A tool bar button shows its icon and names itself by its hint; its menu item, when it has one
+    // of its own spelling, keeps the text with the mnemonic.
+    const auto button = [this](QAction* action, const QString& hint, QStyle::StandardPixmap icon) {
+        action->setIcon(style()->standardIcon(icon));
+        action->setIconText(hint);
+        action->setToolTip(hint);
+    };
 
-    connect(MenuNew, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnNewClick));
-    connect(MenuOpen, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnOpenClick));
-    connect(MenuSave, &QAction::triggered, this, GuardedSlot(this, &TFormMain::BtnSaveClick));
-    connect(SaveAs, &QAction::triggered, this, GuardedSlot(this, &TFormMain::SaveAsClick));
-    connect(MenuExportMidi, &QAction::triggered, this, GuardedSlot(this, &TFormMain::ExportMidiClick));
-    connect(MenuExportWav, &QAction::triggered, this, GuardedSlot(this, &TFormMain::ExportWavClick));
-    connect(X1, &QAction::triggered, this, &QWidget::close);
-    connect(Port, &QAction::triggered, this, GuardedSlot(this, &TFormMain::PortClick));
-    connect(Version, &QAction::triggered, this, GuardedSlot(this, &TFormMain::VersionClick));
+    newAction = make("newAction", QStringLiteral("新規(&N)"));
+    newAction->setShortcuts(StandardKeys(QKeySequence::New, QKeySequence(Qt::CTRL | Qt::Key_N)));
+    button(newAction, QStringLiteral("新規"), QStyle::SP_FileIcon);
+    openAction = make("openAction", QStringLiteral("開く(&L)"));
+    openAction->setShortcuts(StandardKeys(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)));
+    button(openAction, QStringLiteral("開く"), QStyle::SP_DialogOpenButton);
+    saveAction = make("saveAction", QStringLiteral("上書保存(&S)"));
+    saveAction->setShortcuts(StandardKeys(QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)));
+    button(saveAction, QStringLiteral("上書保存"), QStyle::SP_DialogSaveButton);
+    // The file menu lists its items as text, without the tool bar's pictures.
+    for (QAction* action : {newAction, openAction, saveAction}) action->setIconVisibleInMenu(false);
+    saveAsAction = make("saveAsAction", QStringLiteral("名前を付けて保存(&A)"));
+    saveAsAction->setShortcuts(StandardKeys(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
+    exportMidiAction = make("exportMidiAction", QStringLiteral("MIDIファイルに書き出し..."));
+    exportWavAction = make("exportWavAction", QStringLiteral("WAVファイルに書き出し..."));
+    exitAction = make("exitAction", QStringLiteral("終了(&X)"));
+    exitAction->setShortcuts(StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
+
+    // Compile and the transport are named alike in the play menu and on the tool bar.
+    const auto command = [&](const char* name, const QString& hint, QStyle::StandardPixmap icon) {
+        QAction* action = make(name, hint);
+        button(action, hint, icon);
+        return action;
+    };
+    compileAction = command("compileAction", QStringLiteral("コンパイル"), QStyle::SP_BrowserReload);
+    playAction = command("playAction", QStringLiteral("再生"), QStyle::SP_MediaPlay);
+    pauseAction = command("pauseAction", QStringLiteral("一時停止"), QStyle::SP_MediaPause);
+    slowAction = command("slowAction", QStringLiteral("スロー"), QStyle::SP_MediaSeekBackward);
+    fastAction = command("fastAction", QStringLiteral("早送り"), QStyle::SP_MediaSeekForward);
+    stopAction = command("stopAction", QStringLiteral("停止"), QStyle::SP_MediaStop);
+    playFromCursorAction =
+        command("playFromCursorAction", QStringLiteral("カーソル位置から再生"), QStyle::SP_MediaSkipForward);
+    followAction = command("followAction", QStringLiteral("演奏位置を表示"), QStyle::SP_FileDialogContentsView);
+    compileAction->setShortcut(QKeySequence(Qt::Key_F5));
+    playFromCursorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
+    followAction->setCheckable(true);
+
+    // The five transport buttons are one radio group: pressing one releases the others.
+    transportGroup = new QActionGroup(this);
+    transportGroup->setObjectName(QStringLiteral("transportGroup"));
+    transportGroup->setExclusive(true);
+    for (QAction* action : {playAction, pauseAction, slowAction, fastAction, stopAction}) {
+        action->setCheckable(true);
+        transportGroup->addAction(action);
+    }
+    stopAction->setChecked(true);
+    for (QAction* action : {playAction, pauseAction, slowAction, fastAction}) action->setEnabled(false);
+
+    portAction = make("portAction", QStringLiteral("ポート"));
+    versionAction = make("versionAction", QStringLiteral("バージョン"));
+
+    connect(newAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::New));
+    connect(openAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Open));
+    connect(saveAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Save));
+    connect(saveAsAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::SaveAs));
+    connect(exportMidiAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ExportMidi));
+    connect(exportWavAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ExportWav));
+    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(compileAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Compile));
+    connect(playAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Play));
+    connect(pauseAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Pause));
+    connect(slowAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Slow));
+    connect(fastAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Fast));
+    connect(stopAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Stop));
+    connect(playFromCursorAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::PlayFromCursor));
+    connect(followAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ApplyFollow));
+    connect(portAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::OpenPortDialog));
+    connect(versionAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ShowVersion));
+
+    cancelCompileShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancelCompileShortcut->setObjectName(QStringLiteral("cancelCompileShortcut"));
+    cancelCompileShortcut->setContext(Qt::WindowShortcut);
+    cancelCompileShortcut->setEnabled(false);
+    connect(cancelCompileShortcut, &QShortcut::activated, this, GuardedSlot(this, &TMainWindow::CancelCompile));
 }
 
-void TFormMain::CreateCentralArea()
+void TMainWindow::CreateToolBar()
+{
+    toolBar = new QToolBar(this);
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    toolBar->setIconSize(QSize(24, 24));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->addActions({newAction, openAction, saveAction});
+    toolBar->addSeparator();
+    toolBar->addAction(compileAction);
+    toolBar->addSeparator();
+    toolBar->addActions({playAction, pauseAction, slowAction, fastAction, stopAction});
+    toolBar->addSeparator();
+    toolBar->addActions({playFromCursorAction, followAction});
+    for (QAction* action : toolBar->actions()) {
+        if (action->isSeparator()) continue;
+        QWidget* button = toolBar->widgetForAction(action);
+        button->setFixedSize(31, 30);
+        // Screen readers name a button by its hint, as sighted users know it.
+        button->setAccessibleName(action->toolTip());
+    }
+    saveButton = toolBar->widgetForAction(saveAction);
+    saveButton->setObjectName(QStringLiteral("saveButton"));
+}
+
+void TMainWindow::CreateMenus()
+{
+    fileMenu = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    fileMenu->addActions({newAction, openAction, saveAction, saveAsAction});
+    fileMenu->addSeparator();
+    fileMenu->addActions({exportMidiAction, exportWavAction});
+    fileMenu->addSeparator();
+    fileMenu->addAction(exitAction);
+    // Tool bar buttons take no keyboard focus: this menu puts Compile and the transport within the
+    // keyboard's reach, as the file menu does the document buttons.
+    playMenu = menuBar()->addMenu(QStringLiteral("演奏(&P)"));
+    playMenu->setObjectName(QStringLiteral("playMenu"));
+    playMenu->addAction(compileAction);
+    playMenu->addSeparator();
+    playMenu->addActions({playAction, pauseAction, slowAction, fastAction, stopAction});
+    playMenu->addSeparator();
+    playMenu->addActions({playFromCursorAction, followAction});
+    menuBar()->addActions({portAction, versionAction});
+}
+
+void TMainWindow::CreateCentralArea()
 {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    // Panel1: the tool bar, the position bar and the elapsed time, side by side.
-    auto* panel1 = new QFrame(central);
-    panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel1->setFixedHeight(43);
-    auto* row = new QHBoxLayout(panel1);
+    // The tool bar, the position bar and the elapsed time, side by side.
+    auto* transportRow = new QFrame(central);
+    transportRow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    transportRow->setFixedHeight(43);
+    auto* row = new QHBoxLayout(transportRow);
     row->setContentsMargins(2, 2, 2, 2);
     // Every tool bar button stays in sight; the position bar gives up width when the row is short.
-    ToolBar1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    row->addWidget(ToolBar1);
-    TrackBar = new TTrackBarEx(panel1);
-    TrackBar->setObjectName(QStringLiteral("TrackBar"));
-    TrackBar->setAccessibleName(QStringLiteral("再生位置"));
-    TrackBar->setRange(0, 100);
-    TrackBar->setValue(0);
-    TrackBar->setTickPosition(QSlider::NoTicks);
-    TrackBar->setFixedHeight(23);
-    TrackBar->setMinimumWidth(240);
-    TrackBar->setMaximumWidth(476);
-    TrackBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    TrackBar->setFocusPolicy(Qt::NoFocus);
-    row->addWidget(TrackBar);
-    LabelTime = new QLabel(QStringLiteral("00:00:00"), panel1);
-    LabelTime->setObjectName(QStringLiteral("LabelTime"));
-    LabelTime->setAccessibleName(QStringLiteral("経過時間"));
-    LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    LabelTime->setFixedSize(113, 25);
-    LabelTime->setIndent(4);
+    toolBar->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    row->addWidget(toolBar);
+    positionBar = new TPositionBar(transportRow);
+    positionBar->setObjectName(QStringLiteral("positionBar"));
+    positionBar->setAccessibleName(QStringLiteral("再生位置"));
+    positionBar->setRange(0, 100);
+    positionBar->setValue(0);
+    positionBar->setTickPosition(QSlider::NoTicks);
+    positionBar->setFixedHeight(23);
+    positionBar->setMinimumWidth(240);
+    positionBar->setMaximumWidth(476);
+    positionBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    positionBar->setFocusPolicy(Qt::NoFocus);
+    row->addWidget(positionBar);
+    timeLabel = new QLabel(QStringLiteral("00:00:00"), transportRow);
+    timeLabel->setObjectName(QStringLiteral("timeLabel"));
+    timeLabel->setAccessibleName(QStringLiteral("経過時間"));
+    timeLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    timeLabel->setFixedSize(113, 25);
+    timeLabel->setIndent(4);
     QFont timeFont = JapaneseFont(FontFamily::Monospace, 23);
     timeFont.setBold(true);
-    LabelTime->setFont(timeFont);
-    LabelTime->setStyleSheet(QStringLiteral("QLabel { color: lime; background-color: black; }"));
-    row->addWidget(LabelTime);
+    timeLabel->setFont(timeFont);
+    timeLabel->setStyleSheet(QStringLiteral("QLabel { color: lime; background-color: black; }"));
+    row->addWidget(timeLabel);
     row->addStretch();
-    layout->addWidget(panel1);
+    layout->addWidget(transportRow);
 
     // The editor above the message pane, with a splitter between them.
-    Splitter1 = new QSplitter(Qt::Vertical, central);
-    Splitter1->setHandleWidth(5);
-    Splitter1->setChildrenCollapsible(false);
-    MMLText = new TMMLEditor(Splitter1);
-    MMLText->setObjectName(QStringLiteral("MMLText"));
-    MMLText->setAccessibleName(QStringLiteral("MML"));
-    MMLText->setFont(JapaneseFont(FontFamily::Monospace, 18));
-    MMLText->setLineWrapMode(QPlainTextEdit::NoWrap);
-    MMLText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MMLText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MMLText->setTabChangesFocus(false);
-    MMLText->installEventFilter(this);
-    Memo1 = new QPlainTextEdit(Splitter1);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setAccessibleName(QStringLiteral("メッセージ"));
-    Memo1->setReadOnly(true);
-    Splitter1->addWidget(MMLText);
-    Splitter1->addWidget(Memo1);
-    Splitter1->setStretchFactor(0, 1);
-    Splitter1->setStretchFactor(1, 0);
-    Splitter1->setSizes({458, 48});
-    layout->addWidget(Splitter1, 1);
+    splitter = new QSplitter(Qt::Vertical, central);
+    splitter->setObjectName(QStringLiteral("splitter"));
+    splitter->setHandleWidth(5);
+    splitter->setChildrenCollapsible(false);
+    editor = new TMMLEditor(splitter);
+    editor->setObjectName(QStringLiteral("editor"));
+    editor->setAccessibleName(QStringLiteral("MML"));
+    editor->setFont(JapaneseFont(FontFamily::Monospace, 18));
+    editor->setLineWrapMode(QPlainTextEdit::NoWrap);
+    editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    editor->setTabChangesFocus(false);
+    editor->installEventFilter(this);
+    messagePane = new QPlainTextEdit(splitter);
+    messagePane->setObjectName(QStringLiteral("messagePane"));
+    messagePane->setAccessibleName(QStringLiteral("メッセージ"));
+    messagePane->setReadOnly(true);
+    splitter->addWidget(editor);
+    splitter->addWidget(messagePane);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({458, 48});
+    layout->addWidget(splitter, 1);
     setCentralWidget(central);
 
-    connect(MMLText, &QPlainTextEdit::textChanged, this, GuardedSlot(this, &TFormMain::MMLTextChange));
-    connect(MMLText->document(), &QTextDocument::modificationChanged, this,
-            GuardedSlot(this, &TFormMain::MMLTextChange));
+    connect(editor, &QPlainTextEdit::textChanged, this, GuardedSlot(this, &TMainWindow::ApplyModifiedState));
+    connect(editor->document(), &QTextDocument::modificationChanged, this,
+            GuardedSlot(this, &TMainWindow::ApplyModifiedState));
 }
 
-void TFormMain::CreateStatusBar()
+void TMainWindow::CreateStatusBar()
 {
-    const int widths[] = {80, 50, 50};
-    for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
-        auto* panel = new QLabel(this);
-        panel->setFixedWidth(widths[i]);
-        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        StatusPanels[i] = panel;
-        statusBar()->addWidget(panel);
-    }
+    const auto panel = [this](const char* name, int width) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setFixedWidth(width);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addWidget(label);
+        return label;
+    };
+    modifiedPanel = panel("modifiedPanel", 80);
+    typingModePanel = panel("typingModePanel", 50);
+    compilePanel = panel("compilePanel", 50);
     statusBar()->setFixedHeight(25);
-    StatusPanels[1]->setText(StatusInsert);
+    typingModePanel->setText(StatusInsert);
 }
 
-void TFormMain::showEvent(QShowEvent* event)
+void TMainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     if (shown_) return;
     shown_ = true;
     // The first showing starts an empty, unnamed document.
     Guarded([this] {
-        MMLText->document()->setModified(false);
-        BtnNewClick();
-        MMLTextChange();
+        editor->document()->setModified(false);
+        New();
+        ApplyModifiedState();
     });
 }
 
-void TFormMain::closeEvent(QCloseEvent* event)
+void TMainWindow::closeEvent(QCloseEvent* event)
 {
     if (compiling_) {
         // The compile ends first; the window then closes as asked, offering to save as always.
@@ -321,32 +345,35 @@ void TFormMain::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
-bool TFormMain::eventFilter(QObject* watched, QEvent* event)
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == MMLText && event->type() == QEvent::KeyRelease) {
+    // The typing mode follows the Insert key's release, when the editor has already switched.
+    if (watched == editor && event->type() == QEvent::KeyRelease) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (!key->isAutoRepeat()) Guarded([&] { Memo1KeyDown(key->key()); });
+        if (!key->isAutoRepeat() && key->key() == Qt::Key_Insert) Guarded([this] { ToggleOverwrite(); });
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFormMain::Memo1KeyDown(int key)
+void TMainWindow::ToggleOverwrite()
 {
-    if (key != Qt::Key_Insert) return;
-    OverwriteMode = !OverwriteMode;
-    MMLText->setOverwriteMode(OverwriteMode);
-    StatusPanels[1]->setText(OverwriteMode ? StatusOverwrite : StatusInsert);
+    overwriteMode_ = !overwriteMode_;
+    editor->setOverwriteMode(overwriteMode_);
+    typingModePanel->setText(overwriteMode_ ? StatusOverwrite : StatusInsert);
 }
 
-void TFormMain::MMLTextChange()
+void TMainWindow::ApplyModifiedState()
 {
-    if (MMLText->document()->isModified()) {
-        BtnSave->setEnabled(true);
-        StatusPanels[0]->setText(StatusModified);
+    if (editor->document()->isModified()) {
+        // The tool bar's Save button lights up at a change and goes grey once the text is saved,
+        // telling at a glance whether there is anything to save; the menu item and its key stay
+        // available to write the file again at any time, so the state is the button's own.
+        saveButton->setEnabled(true);
+        modifiedPanel->setText(StatusModified);
         // Changed text must be compiled again before it can be played.
-        BtnPlay->setEnabled(false);
+        playAction->setEnabled(false);
     } else {
-        StatusPanels[0]->clear();
+        modifiedPanel->clear();
     }
 }
 
@@ -356,17 +383,17 @@ constexpr int CompileNoticeMs = 500;
 constexpr int CompilePollMs = 20;
 }  // namespace
 
-void TFormMain::BtnCompileClick()
+void TMainWindow::Compile()
 {
     if (compiling_) return;  // the compile in progress is the one that counts
-    DisplayTimer->stop();
-    for (QAction* action : {BtnSlow, BtnTime, BtnFast, BtnPlay}) action->setEnabled(false);
+    displayTimer->stop();
+    for (QAction* action : {slowAction, pauseAction, fastAction, playAction}) action->setEnabled(false);
     Midis().StopAll();
     // The new song, or the old one after a cancel, starts from its beginning: resuming would sound
     // everything before the paused place at once.
-    ResumeOnPlay = false;
-    MMLText->ClearErrorLine();
-    MMLText->MarkPlayingLine(0, false);
+    resumeOnPlay_ = false;
+    editor->ClearErrorLine();
+    editor->MarkPlayingLine(0, false);
     followPort_ = -1;
 
     // The text is compiled on a thread of its own, so a long compile leaves the window free and
@@ -384,7 +411,7 @@ void TFormMain::BtnCompileClick()
         RunWhileResponsive([&] { song = compiler.CompileDocument(utf8, tempos); },
                            [&] {
                                if (cancelCompile_) compiler.RequestCancel();
-                               if (running.elapsed() >= CompileNoticeMs) StatusPanels[2]->setText(StatusCompiling);
+                               if (running.elapsed() >= CompileNoticeMs) compilePanel->setText(StatusCompiling);
                            },
                            CompilePollMs);
     } catch (...) {
@@ -395,9 +422,9 @@ void TFormMain::BtnCompileClick()
     if (song.Cancelled) {
         // Nothing changes: the players keep the previous song and the pane its lines.
         compiler.Recycle(std::move(song));
-        Memo1->appendPlainText(CompileCancelled);
-        BtnPlay->setEnabled(compiled_ && compiledText_ == text);
-        BtnStop->setChecked(true);
+        messagePane->appendPlainText(CompileCancelled);
+        playAction->setEnabled(compiled_ && compiledText_ == text);
+        stopAction->setChecked(true);
         if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
         return;
     }
@@ -405,7 +432,7 @@ void TFormMain::BtnCompileClick()
     // The assigned devices open before the song is shown: a device that fails is all the user
     // hears of this compile, and nothing is left to play.
     try {
-        Midis().Reopen(FormPort != nullptr ? FormPort->PortDevices : TPortDevices{-1, -1, -1, -1});
+        Midis().Reopen(portDialog_ != nullptr ? portDialog_->PortDevices() : TPortDevices{-1, -1, -1, -1});
     } catch (...) {
         compiled_ = false;
         if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
@@ -420,50 +447,50 @@ void TFormMain::BtnCompileClick()
     compileFailed_ = song_.Failed();
     // The pane shows what this compile reported. The error stays in it after the box is closed,
     // so it can be read again.
-    Memo1->clear();
+    messagePane->clear();
     for (const std::string& line : song_.Memo)
-        Memo1->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        messagePane->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     if (compileFailed_) {
         const QString error = QString::fromStdString(song_.Error);
-        Memo1->appendPlainText(error);
+        messagePane->appendPlainText(error);
         UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, error, QMessageBox::Ok);
     }
     // The box has been closed: the cursor goes to where the error is, in a macro body the body's
     // own line.
-    if (compileFailed_) MMLText->MarkErrorLine(song_.ErrorLine);
+    if (compileFailed_) editor->MarkErrorLine(song_.ErrorLine);
     // The bar measures the new song, so that it can be dragged to a place before the first Play.
-    TrackBar->setMaximum(song_.Length());
-    TrackBar->setValue(0);
-    TrackBar->setEnabled(true);
-    BtnPlay->setEnabled(true);
-    BtnStop->setChecked(true);
+    positionBar->setMaximum(song_.Length());
+    positionBar->setValue(0);
+    positionBar->setEnabled(true);
+    playAction->setEnabled(true);
+    stopAction->setChecked(true);
     if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
 }
 
-void TFormMain::SetCompiling(bool value)
+void TMainWindow::SetCompiling(bool value)
 {
     compiling_ = value;
     cancelCompile_ = false;
-    if (!value) StatusPanels[2]->clear();
+    if (!value) compilePanel->clear();
     // Whatever would start another compile, replace the text being compiled or play a song that
     // is about to be replaced waits until this one has ended.
-    for (QAction* action : {BtnCompile, BtnPlayFromCursor, BtnNew, BtnOpen, MenuNew, MenuOpen, MenuExportMidi,
-                            MenuExportWav, Port})
+    for (QAction* action : {compileAction, playFromCursorAction, newAction, openAction, exportMidiAction,
+                            exportWavAction, portAction})
         action->setEnabled(!value);
-    CancelCompileShortcut->setEnabled(value);
+    cancelCompileShortcut->setEnabled(value);
 }
 
-void TFormMain::CancelCompile()
+void TMainWindow::CancelCompile()
 {
     if (compiling_) cancelCompile_ = true;
 }
 
-void TFormMain::PortClick()
+void TMainWindow::OpenPortDialog()
 {
-    if (FormPort != nullptr) UserDialogs().Exec(*FormPort);
+    if (portDialog_ != nullptr) UserDialogs().Exec(*portDialog_);
 }
 
-void TFormMain::VersionClick()
+void TMainWindow::ShowVersion()
 {
     UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, QStringLiteral("        Version β版 0.01        "),
                           QMessageBox::Ok);

@@ -10,8 +10,8 @@
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "song/Exception.h"
-#include "app/FPORT.h"
 #include "app/Fonts.h"
+#include "app/PortDialog.h"
 #include "playback/MidiOut.h"
 
 namespace {
@@ -26,25 +26,29 @@ int DeviceOfItem(int item) { return item < NoDeviceItems ? -1 : item - NoDeviceI
 
 // ---- The dialog ----
 
-TFormPort::TFormPort(QWidget* parent) : QDialog(parent)
+TPortDialog::TPortDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("ポートの指定"));
     setFont(JapaneseFont(FontFamily::Proportional, 12));
 
-    auto* panel2 = new QFrame(this);
-    panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    auto* grid = new QGridLayout(panel2);
+    // The assignment: a heading row, then one row per port with its channels and its device.
+    auto* assignmentPanel = new QFrame(this);
+    assignmentPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    auto* grid = new QGridLayout(assignmentPanel);
     grid->setContentsMargins(8, 8, 8, 8);
-    Label1 = new QLabel(QStringLiteral("チャンネル"), panel2);
-    Label6 = new QLabel(QStringLiteral("ポート"), panel2);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(Label6, 0, 1);
-    const QString ranges[PortCount] = {QStringLiteral("1～16"), QStringLiteral("17～32"), QStringLiteral("33～48"),
+    channelHeading = new QLabel(QStringLiteral("チャンネル"), assignmentPanel);
+    channelHeading->setObjectName(QStringLiteral("channelHeading"));
+    portHeading = new QLabel(QStringLiteral("ポート"), assignmentPanel);
+    portHeading->setObjectName(QStringLiteral("portHeading"));
+    grid->addWidget(channelHeading, 0, 0);
+    grid->addWidget(portHeading, 0, 1);
+    const QString ranges[TSong::PortCount] = {QStringLiteral("1～16"), QStringLiteral("17～32"), QStringLiteral("33～48"),
                                        QStringLiteral("49～64")};
-    for (int port = 0; port < PortCount; ++port) {
-        auto* label = new QLabel(ranges[port], panel2);
-        QComboBox*& box = CBPort[static_cast<std::size_t>(port)];
-        box = new QComboBox(panel2);
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        auto* label = new QLabel(ranges[port], assignmentPanel);
+        QComboBox*& box = portBoxes[static_cast<std::size_t>(port)];
+        box = new QComboBox(assignmentPanel);
+        box->setObjectName(QStringLiteral("portBox%1").arg(port + 1));
         box->setFixedWidth(200);
         label->setBuddy(box);
         box->setAccessibleName(ranges[port]);
@@ -52,33 +56,35 @@ TFormPort::TFormPort(QWidget* parent) : QDialog(parent)
         grid->addWidget(box, port + 1, 1);
     }
 
-    auto* panel1 = new QFrame(this);
-    panel1->setFixedHeight(41);
-    auto* buttons = new QHBoxLayout(panel1);
+    auto* buttonPanel = new QFrame(this);
+    buttonPanel->setFixedHeight(41);
+    auto* buttons = new QHBoxLayout(buttonPanel);
     buttons->addStretch();
-    Button1 = new QPushButton(QStringLiteral("OK"), panel1);
-    Button2 = new QPushButton(QStringLiteral("キャンセル"), panel1);
-    Button1->setDefault(true);
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
-    connect(Button1, &QPushButton::clicked, this, GuardedSlot(this, &TFormPort::Button1Click));
-    connect(Button2, &QPushButton::clicked, this, GuardedSlot(this, &TFormPort::Button2Click));
+    okButton = new QPushButton(QStringLiteral("OK"), buttonPanel);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    cancelButton = new QPushButton(QStringLiteral("キャンセル"), buttonPanel);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    okButton->setDefault(true);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    connect(okButton, &QPushButton::clicked, this, GuardedSlot(this, &TPortDialog::AcceptChoice));
+    connect(cancelButton, &QPushButton::clicked, this, GuardedSlot(this, &TPortDialog::reject));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(panel2);
-    layout->addWidget(panel1);
+    layout->addWidget(assignmentPanel);
+    layout->addWidget(buttonPanel);
     setFixedSize(335, 231);
 }
 
-void TFormPort::FormCreate()
+void TPortDialog::LoadAssignment()
 {
     // The lists are filled and the assignment shown even when a stored value was damaged; the
     // error is raised only once the dialog is usable.
     std::exception_ptr unreadable;
     try {
-        TPortSettings::Read(PortDevices);
+        TPortSettings::Read(portDevices_);
     } catch (const Exception&) {
         unreadable = std::current_exception();
     }
@@ -87,7 +93,7 @@ void TFormPort::FormCreate()
     if (unreadable) std::rethrow_exception(unreadable);
 }
 
-void TFormPort::FillDeviceLists()
+void TPortDialog::FillDeviceLists()
 {
     TMidiOutService& service = MidiOutService();
     QStringList names{QStringLiteral("（なし）")};
@@ -97,17 +103,17 @@ void TFormPort::FillDeviceLists()
         const QString name = QString::fromStdString(service.DeviceName(id));
         names << (name.isEmpty() ? QStringLiteral("デバイス %1").arg(id) : name);
     }
-    for (QComboBox* box : CBPort) {
+    for (QComboBox* box : portBoxes) {
         box->clear();
         box->addItems(names);
     }
 }
 
-void TFormPort::ShowAssignment()
+void TPortDialog::ShowAssignment()
 {
-    for (int port = 0; port < PortCount; ++port) {
-        QComboBox* box = CBPort[static_cast<std::size_t>(port)];
-        const int device = PortDevices[static_cast<std::size_t>(port)];
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        QComboBox* box = portBoxes[static_cast<std::size_t>(port)];
+        const int device = portDevices_[static_cast<std::size_t>(port)];
         // A device number the list does not hold shows as no selection; it stays assigned, and
         // Compile reports that it cannot be opened.
         const int item = device < 0 ? 0 : device + NoDeviceItems;
@@ -115,14 +121,14 @@ void TFormPort::ShowAssignment()
     }
 }
 
-void TFormPort::Button1Click()
+void TPortDialog::AcceptChoice()
 {
     TPortDevices chosen{};
-    for (int port = 0; port < PortCount; ++port) {
-        chosen[static_cast<std::size_t>(port)] = DeviceOfItem(CBPort[static_cast<std::size_t>(port)]->currentIndex());
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        chosen[static_cast<std::size_t>(port)] = DeviceOfItem(portBoxes[static_cast<std::size_t>(port)]->currentIndex());
     }
-    for (int a = 0; a < PortCount; ++a) {
-        for (int b = a + 1; b < PortCount; ++b) {
+    for (int a = 0; a < TSong::PortCount; ++a) {
+        for (int b = a + 1; b < TSong::PortCount; ++b) {
             const int device = chosen[static_cast<std::size_t>(a)];
             if (device >= 0 && device == chosen[static_cast<std::size_t>(b)]) {
                 UserDialogs().Message(nullptr, QMessageBox::Critical, QStringLiteral("Error"),
@@ -131,22 +137,20 @@ void TFormPort::Button1Click()
             }
         }
     }
-    PortDevices = chosen;
+    portDevices_ = chosen;
     accept();
 }
 
-void TFormPort::Button2Click() { reject(); }
-
-void TFormPort::reject()
+void TPortDialog::reject()
 {
     ShowAssignment();
     QDialog::reject();
 }
 
-void TFormPort::done(int result)
+void TPortDialog::done(int result)
 {
     QDialog::done(result);
     // The dialog is closed first: a settings file that cannot be written must not keep the user
     // in the dialog.
-    Guarded([this] { TPortSettings::Write(PortDevices); });
+    Guarded([this] { TPortSettings::Write(portDevices_); });
 }

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <cstdint>
 
+#include "formats/Chars.h"
 #include "song/Exception.h"
 
 namespace {
@@ -72,14 +73,6 @@ bool NextLine(QByteArrayView data, qsizetype& pos, qsizetype& start, qsizetype& 
     pos = i;
     length = i - start;
     return length > 0;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // A section name or key: %XX and %UXXXX stand for one character, a backslash for '/'.
@@ -223,9 +216,9 @@ QString TPortSettings::FileName()
            QLatin1Char('/') + Application + QStringLiteral(".ini");
 }
 
-std::array<TPortSettings::TValue, PortCount> TPortSettings::ParseValues(const QByteArray& ini)
+std::array<TPortSettings::TValue, TSong::PortCount> TPortSettings::ParseValues(const QByteArray& ini)
 {
-    std::array<TValue, PortCount> values{};
+    std::array<TValue, TSong::PortCount> values{};
     QByteArrayView data(ini);
     if (data.startsWith("\xef\xbb\xbf")) data = data.sliced(3);
     bool inGroup = false;
@@ -243,7 +236,7 @@ std::array<TPortSettings::TValue, PortCount> TPortSettings::ParseValues(const QB
         }
         if (!inGroup || equals < 0) continue;
         const QString key = UnescapeKey(line.first(equals - start).trimmed());
-        for (int port = 0; port < PortCount; ++port)
+        for (int port = 0; port < TSong::PortCount; ++port)
             if (key == Key(port)) values[static_cast<std::size_t>(port)] = UnescapeValue(line.sliced(equals - start + 1));
     }
     return values;
@@ -262,7 +255,7 @@ void TPortSettings::Read(const QString& path, TPortDevices& devices)
     if (bytes.size() > MaxSettingsBytes) RaiseUnreadable(Group, path);
     const auto values = ParseValues(bytes);
     QString unreadable;
-    for (int port = 0; port < PortCount; ++port) {
+    for (int port = 0; port < TSong::PortCount; ++port) {
         const TValue& value = values[static_cast<std::size_t>(port)];
         if (value.Kind == TValue::Plain) {
             bool ok = false;
@@ -282,7 +275,7 @@ void TPortSettings::Write(const QString& path, const TPortDevices& devices)
     // The whole file is the assignment: it is written anew, also over a damaged one, through a
     // temporary file that takes the name only once complete.
     QByteArray text = '[' + Group.toLatin1() + "]\n";
-    for (int port = 0; port < PortCount; ++port)
+    for (int port = 0; port < TSong::PortCount; ++port)
         text += Key(port).toLatin1() + '=' + QByteArray::number(devices[static_cast<std::size_t>(port)]) + '\n';
     QDir().mkpath(QFileInfo(path).path());
     QSaveFile file(path);

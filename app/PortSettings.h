@@ -6,8 +6,10 @@
 #include <QString>
 #include <array>
 
-inline constexpr int PortCount = 4;
-using TPortDevices = std::array<int, PortCount>;
+#include "song/Song.h"
+
+// The device each port is assigned, item 0 for port 1; -1 for none.
+using TPortDevices = std::array<int, TSong::PortCount>;
 
 // The stored assignment: QVRLY/QVRLY.ini in the user's configuration directory, group PORT,
 // values PORT1 to PORT4, each a device number or -1 for none.
@@ -44,5 +46,5 @@ public:
     };
     // The values of PORT1..PORT4 in the bytes of an INI file, read the way QSettings reads its
     // plain strings (sections, comments, quotes, escapes, continued lines; a later value wins).
-    static std::array<TValue, PortCount> ParseValues(const QByteArray& ini);
+    static std::array<TValue, TSong::PortCount> ParseValues(const QByteArray& ini);
 };

@@ -7,9 +7,9 @@
 #include "app/Application.h"
 #include "devices/Devices.h"
 #include "app/Dialogs.h"
-#include "app/FPORT.h"
 #include "app/InstanceLock.h"
-#include "app/Main.h"
+#include "app/MainWindow.h"
+#include "app/PortDialog.h"
 
 int RunQuaverly(const std::string& lockPath, TMidiOutService* service)
 {
@@ -38,24 +38,24 @@ int RunQuaverly(const std::string& lockPath, TMidiOutService* service)
     }
     SetMidiOutService(service);
 
-    std::unique_ptr<TFormMain> formMain;
-    std::unique_ptr<TFormPort> formPort;
+    std::unique_ptr<TMainWindow> mainWindow;
+    std::unique_ptr<TPortDialog> portDialog;
     const bool started = Guarded([&] {
-        formMain = std::make_unique<TFormMain>();
-        formPort = std::make_unique<TFormPort>();
-        formMain->FormPort = formPort.get();
+        mainWindow = std::make_unique<TMainWindow>();
+        portDialog = std::make_unique<TPortDialog>();
+        mainWindow->SetPortDialog(portDialog.get());
     });
     if (started) {
         // A damaged stored assignment is reported without stopping the start.
-        Guarded([&] { formPort->FormCreate(); });
-        formMain->show();
+        Guarded([&] { portDialog->LoadAssignment(); });
+        mainWindow->show();
         QApplication::exec();
     }
 
     // The main window goes first: its players silence and close their devices while the service
     // they were opened from still exists. The port dialog goes without writing the settings.
-    formMain.reset();
-    formPort.reset();
+    mainWindow.reset();
+    portDialog.reset();
     SetMidiOutService(nullptr);
     catalog.reset();
     return 0;

@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/Main.h"
-#include "app/TrkBarEx.h"
+#include "app/MainWindow.h"
+#include "app/PositionBar.h"
 
 namespace {
 
@@ -48,91 +48,91 @@ bool IsNoteOn(const TMidiElement& e)
 
 }  // namespace
 
-void TFormMain::SetSpeedFactor(double factor)
+void TMainWindow::SetSpeedFactor(double factor)
 {
     for (int i = 0; i < TSong::PortCount; ++i) Midis().Items(i).SpeedFactor = factor;
 }
 
-void TFormMain::BtnPlayClick()
+void TMainWindow::Play()
 {
-    DisplayTimer->stop();
+    displayTimer->stop();
     SetSpeedFactor(1.0);
-    if (ResumeOnPlay) {
-        ResumeOnPlay = false;
+    if (resumeOnPlay_) {
+        resumeOnPlay_ = false;
         Midis().ResumeAll();
     } else {
-        ElapsedMs = 0;
+        elapsedMs_ = 0;
         Midis().StopAll();
-        TrackBar->setMaximum(Midis().SongLength());
+        positionBar->setMaximum(Midis().SongLength());
         if (Midis().IsEmpty()) {
             // Nothing compiled: the button springs back and nothing runs.
-            BtnStop->setChecked(true);
-            BtnPlay->setEnabled(true);
-            TrackBar->setEnabled(false);
+            stopAction->setChecked(true);
+            playAction->setEnabled(true);
+            positionBar->setEnabled(false);
             return;
         }
-        TrackBar->setEnabled(true);
-        BtnPlay->setEnabled(true);
+        positionBar->setEnabled(true);
+        playAction->setEnabled(true);
         Midis().StartAll();
     }
     StartRefresh();
 }
 
-void TFormMain::StartRefresh()
+void TMainWindow::StartRefresh()
 {
-    for (QAction* action : {BtnSlow, BtnTime, BtnFast}) action->setEnabled(true);
-    LastTick = clock_.Now();
-    DisplayTimer->start();
+    for (QAction* action : {slowAction, pauseAction, fastAction}) action->setEnabled(true);
+    lastTick_ = clock_.Now();
+    displayTimer->start();
 }
 
-bool TFormMain::EnsureCompiled()
+bool TMainWindow::EnsureCompiled()
 {
-    if (!compiled_ || compiledText_ != EditorText()) BtnCompileClick();
+    if (!compiled_ || compiledText_ != EditorText()) Compile();
     return compiled_ && !compileFailed_;
 }
 
-void TFormMain::BtnPlayFromCursorClick()
+void TMainWindow::PlayFromCursor()
 {
-    const int line = MMLText->CursorLine();
+    const int line = editor->CursorLine();
     // After an error box the cursor stands on the error, which is what to look at first.
     if (!EnsureCompiled()) return;
     const std::int32_t tick = StartTickOfLine(Midis(), line);
     if (tick < 0) return;  // nothing at or after the cursor makes a sound
 
     // As Play from the start, then the seek of the position bar.
-    DisplayTimer->stop();
+    displayTimer->stop();
     SetSpeedFactor(1.0);
-    ResumeOnPlay = false;
-    ElapsedMs = 0;
+    resumeOnPlay_ = false;
+    elapsedMs_ = 0;
     Midis().StopAll();
-    TrackBar->setMaximum(Midis().SongLength());
-    TrackBar->setValue(tick);
-    TrackBar->setEnabled(true);
-    BtnPlay->setEnabled(true);
-    BtnPlay->setChecked(true);
+    positionBar->setMaximum(Midis().SongLength());
+    positionBar->setValue(tick);
+    positionBar->setEnabled(true);
+    playAction->setEnabled(true);
+    playAction->setChecked(true);
     Midis().Seek(tick);
     RestartFollow();
     StartRefresh();
 }
 
-void TFormMain::BtnFollowClick()
+void TMainWindow::ApplyFollow()
 {
-    if (!BtnFollow->isChecked()) {
-        MMLText->MarkPlayingLine(0, false);
+    if (!followAction->isChecked()) {
+        editor->MarkPlayingLine(0, false);
         followPort_ = -1;
         return;
     }
-    if (DisplayTimer->isActive()) ShowPlayingLine();
+    if (displayTimer->isActive()) ShowPlayingLine();
 }
 
-void TFormMain::RestartFollow()
+void TMainWindow::RestartFollow()
 {
     followPort_ = Midis().LongestPort();
     followScanned_ = Midis().Items(followPort_).Index;
     followLine_ = 0;
 }
 
-void TFormMain::ShowPlayingLine()
+void TMainWindow::ShowPlayingLine()
 {
     const int port = Midis().LongestPort();
     const TMidi& player = Midis().Items(port);
@@ -153,74 +153,74 @@ void TFormMain::ShowPlayingLine()
         }
     }
     followScanned_ = sent;
-    MMLText->MarkPlayingLine(followLine_, true);
+    editor->MarkPlayingLine(followLine_, true);
 }
 
-void TFormMain::BtnTimeClick()
+void TMainWindow::Pause()
 {
-    DisplayTimer->stop();
-    for (QAction* action : {BtnSlow, BtnTime, BtnFast}) action->setEnabled(false);
-    BtnPlay->setEnabled(true);
-    ResumeOnPlay = true;
+    displayTimer->stop();
+    for (QAction* action : {slowAction, pauseAction, fastAction}) action->setEnabled(false);
+    playAction->setEnabled(true);
+    resumeOnPlay_ = true;
     // The players keep their place, so the next Play continues from here.
     Midis().StopAll();
 }
 
-void TFormMain::BtnSlowClick()
+void TMainWindow::Slow()
 {
-    ResumeOnPlay = true;
+    resumeOnPlay_ = true;
     SetSpeedFactor(0.5);
 }
 
-void TFormMain::BtnFastClick()
+void TMainWindow::Fast()
 {
-    ResumeOnPlay = true;
+    resumeOnPlay_ = true;
     SetSpeedFactor(2.0);
 }
 
-void TFormMain::BtnStopClick()
+void TMainWindow::Stop()
 {
     CancelCompile();
-    DisplayTimer->stop();
-    for (QAction* action : {BtnSlow, BtnTime, BtnFast}) action->setEnabled(false);
-    ResumeOnPlay = false;
+    displayTimer->stop();
+    for (QAction* action : {slowAction, pauseAction, fastAction}) action->setEnabled(false);
+    resumeOnPlay_ = false;
     Midis().StopAll();
 }
 
-QString TFormMain::FormatElapsed(std::int64_t ms)
+QString TMainWindow::FormatElapsed(std::int64_t ms)
 {
     return QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(ms / 3600000),
                              static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60));
 }
 
-void TFormMain::DisplayTimerTimer()
+void TMainWindow::RefreshDisplay()
 {
-    DisplayTimer->stop();
+    displayTimer->stop();
     // The milliseconds the clock passed since the previous refresh, counted on the clock's own
     // millisecond boundaries so that no fraction is lost or counted twice between refreshes.
     const std::uint64_t now = clock_.Now();
-    ElapsedMs += static_cast<std::int64_t>(now / 1000 - LastTick / 1000);
-    LastTick = now;
+    elapsedMs_ += static_cast<std::int64_t>(now / 1000 - lastTick_ / 1000);
+    lastTick_ = now;
 
     ReportLostDevices();
     if (Midis().AllFinished()) {
-        BtnStop->setChecked(true);
-        BtnStopClick();
-        TrackBar->setEnabled(false);
-        DisplayTimer->stop();
+        stopAction->setChecked(true);
+        Stop();
+        positionBar->setEnabled(false);
+        displayTimer->stop();
         return;
     }
 
-    LabelTime->setText(FormatElapsed(ElapsedMs));
+    timeLabel->setText(FormatElapsed(elapsedMs_));
     // The bar follows the port that plays longest. When every event of the song lies at tick 0
     // that can be a port without events; the bar then stays where it is.
     const TMidi& longest = Midis().Items(Midis().LongestPort());
-    if (longest.Elements.Count() != 0) TrackBar->setValue(longest.NextTick());
-    if (BtnFollow->isChecked()) ShowPlayingLine();
-    DisplayTimer->start();
+    if (longest.Elements.Count() != 0) positionBar->setValue(longest.NextTick());
+    if (followAction->isChecked()) ShowPlayingLine();
+    displayTimer->start();
 }
 
-void TFormMain::ReportLostDevices()
+void TMainWindow::ReportLostDevices()
 {
     // A port whose device went away has ended early while the others play on; without a word the
     // silence would look like the music.
@@ -228,24 +228,24 @@ void TFormMain::ReportLostDevices()
         bool& reported = lostReported_[static_cast<std::size_t>(port)];
         if (reported || !Midis().Items(port).DeviceLost()) continue;
         reported = true;
-        Memo1->appendPlainText(QString::fromStdString(TMidi::LostDeviceMessage(port)));
+        messagePane->appendPlainText(QString::fromStdString(TMidi::LostDeviceMessage(port)));
     }
 }
 
-void TFormMain::BarMouseDown()
+void TMainWindow::BeginSeek()
 {
-    DisplayTimer->stop();
-    BarDragging = true;
+    displayTimer->stop();
+    barDragging_ = true;
 }
 
-void TFormMain::BarMouseUp()
+void TMainWindow::EndSeek()
 {
-    if (BarDragging) {
+    if (barDragging_) {
         Midis().StopAll();
-        Midis().Seek(TrackBar->value());
+        Midis().Seek(positionBar->value());
         RestartFollow();
     }
-    BarDragging = false;
-    LastTick = clock_.Now();
-    DisplayTimer->start();
+    barDragging_ = false;
+    lastTick_ = clock_.Now();
+    displayTimer->start();
 }

@@ -1,15 +1,17 @@
 #include "tests/app/AppFixture.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "playback/MidiOut.h"
 
 namespace app_test {
@@ -111,37 +113,44 @@ void TScriptedTest::TearDown()
 void TWindowTest::SetUp()
 {
     TScriptedTest::SetUp();
-    Form = std::make_unique<TFormMain>(Clock);
     // The players run on the recording service and the test's clock.
-    Form->Players = std::make_unique<TMidis>(&Recording, &Clock);
-    FormPort = std::make_unique<TFormPort>();
-    FormPort->FormCreate();
-    Form->FormPort = FormPort.get();
-    Form->show();
+    Window = std::make_unique<TMainWindow>(Clock);
+    PortDialog = std::make_unique<TPortDialog>();
+    PortDialog->LoadAssignment();
+    Window->SetPortDialog(PortDialog.get());
+    Window->show();
 }
 
 void TWindowTest::TearDown()
 {
-    Form.reset();
-    FormPort.reset();
+    Window.reset();
+    PortDialog.reset();
     TScriptedTest::TearDown();
+}
+
+TMMLEditor& TWindowTest::MMLEditor() const
+{
+    auto* editor = dynamic_cast<TMMLEditor*>(&Find<QPlainTextEdit>("editor"));
+    if (editor == nullptr) throw std::logic_error("the editor is no TMMLEditor");
+    return *editor;
 }
 
 void TWindowTest::Type(const QString& text)
 {
+    TMMLEditor& editor = MMLEditor();
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == QLatin1Char('\n')) {
-            QTest::keyClick(Form->MMLText, Qt::Key_Return);
+            QTest::keyClick(&editor, Qt::Key_Return);
         } else if (c == QLatin1Char('\t')) {
-            QTest::keyClick(Form->MMLText, Qt::Key_Tab);
+            QTest::keyClick(&editor, Qt::Key_Tab);
         } else if (c.unicode() < 0x80) {
-            QTest::keyClick(Form->MMLText, c.toLatin1());
+            QTest::keyClick(&editor, c.toLatin1());
         } else {
             // What an input method delivers: a key event carrying the character, surrogate pairs whole.
             const qsizetype length = c.isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
             QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text.mid(i, length));
-            QApplication::sendEvent(Form->MMLText, &press);
+            QApplication::sendEvent(&editor, &press);
             i += length - 1;
         }
     }
@@ -150,17 +159,30 @@ void TWindowTest::Type(const QString& text)
 QString TWindowTest::EditorText() const
 {
     // Raw, so that a no-break space is seen as what it is.
-    QString text = Form->MMLText->document()->toRawText();
+    QString text = MMLEditor().document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     return text;
 }
 
 void TWindowTest::CompileText(const QString& mml)
 {
-    Form->MMLText->setPlainText(mml);
-    Form->BtnCompile->trigger();
+    MMLEditor().setPlainText(mml);
+    Action("compileAction").trigger();
 }
 
-QString TWindowTest::Status(int panel) const { return Form->StatusPanels[static_cast<std::size_t>(panel)]->text(); }
+QString TWindowTest::Status(int panel) const
+{
+    const char* const panels[] = {"modifiedPanel", "typingModePanel", "compilePanel"};
+    return Find<QLabel>(panels[panel]).text();
+}
+
+void TWindowTest::AssignPorts(const TPortDevices& devices)
+{
+    for (std::size_t port = 0; port < devices.size(); ++port) {
+        const QString box = QStringLiteral("portBox%1").arg(port + 1);
+        app_test::Find<QComboBox>(*PortDialog, box).setCurrentIndex(devices[port] + 1);
+    }
+    app_test::Find<QPushButton>(*PortDialog, QStringLiteral("okButton")).click();
+}
 
 }  // namespace app_test

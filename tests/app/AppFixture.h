@@ -5,20 +5,24 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDialog>
+#include <QObject>
+#include <QPlainTextEdit>
 #include <QString>
 #include <deque>
 #include <functional>
 #include <ostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "playback/Clock.h"
 #include "app/Dialogs.h"
-#include "app/FPORT.h"
-#include "app/Main.h"
-#include "playback/RecordingMidiOut.h"
+#include "app/MainWindow.h"
+#include "app/PortDialog.h"
+#include "tests/support/RecordingMidiOut.h"
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -27,6 +31,15 @@ namespace app_test {
 
 // The scratch home the test program made for itself: settings, lock file and documents go here.
 QString ScratchDir();
+
+// The child of parent of class T that bears the object name name. A missing one is raised, so
+// that the test fails where it looked.
+template <class T>
+T& Find(const QObject& parent, const QString& name)
+{
+    if (T* found = parent.findChild<T*>(name)) return *found;
+    throw std::logic_error("no child named " + name.toStdString());
+}
 
 // Answers from a script. A box or dialog the script did not expect fails the test and is
 // answered as if the user had cancelled it.
@@ -77,16 +90,29 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The main window's widgets and actions, found by their object names.
+    template <class T>
+    T& Find(const char* name) const
+    {
+        return app_test::Find<T>(*Window, QString::fromLatin1(name));
+    }
+    QAction& Action(const char* name) const { return Find<QAction>(name); }
+    TMMLEditor& MMLEditor() const;
+    QPlainTextEdit& MessagePane() const { return Find<QPlainTextEdit>("messagePane"); }
+
     // Types text into the editor as keystrokes.
     void Type(const QString& text);
     QString EditorText() const;
     // Compiles MML put into the editor by the program.
     void CompileText(const QString& mml);
-    QString Caption() const { return Form->windowTitle(); }
+    QString Caption() const { return Window->windowTitle(); }
+    // The text of a status panel: 0 the modified state, 1 the typing mode, 2 the compile.
     QString Status(int panel) const;
+    // Chooses the device of every port in the port dialog (-1: none) and confirms it with OK.
+    void AssignPorts(const TPortDevices& devices);
 
-    std::unique_ptr<TFormMain> Form;
-    std::unique_ptr<TFormPort> FormPort;
+    std::unique_ptr<TMainWindow> Window;
+    std::unique_ptr<TPortDialog> PortDialog;
 };
 
 // "caption|text" for the boxes a script expects.

@@ -24,60 +24,59 @@ protected:
     // then ends the compile with cancel().
     void CompileSlowTextAndCancel(const std::function<void()>& cancel)
     {
-        Form->MMLText->setPlainText(SlowText);
+        MMLEditor().setPlainText(SlowText);
         bool checked = false;
-        QTimer::singleShot(800, Form.get(), [&] {
+        QTimer::singleShot(800, Window.get(), [&] {
             checked = true;
-            EXPECT_TRUE(Form->Compiling());
+            EXPECT_TRUE(Window->Compiling());
             EXPECT_EQ(Status(2), QStringLiteral("コンパイル中…"));
             // Nothing that would start another compile or play the old song can be used meanwhile.
-            for (const char* name : {"BtnCompile", "BtnPlay", "BtnPlayFromCursor", "BtnOpen", "BtnNew"})
-                EXPECT_FALSE(Form->findChild<QAction*>(QString::fromLatin1(name))->isEnabled()) << name;
-            EXPECT_FALSE(Form->MenuExportMidi->isEnabled());
-            EXPECT_FALSE(Form->MenuExportWav->isEnabled());
+            for (const char* name : {"compileAction", "playAction", "playFromCursorAction", "openAction", "newAction",
+                                     "exportMidiAction", "exportWavAction"})
+                EXPECT_FALSE(Action(name).isEnabled()) << name;
             cancel();
         });
-        Form->BtnCompileClick();
+        Action("compileAction").trigger();
         EXPECT_TRUE(checked) << "the window answered while the text compiled";
-        EXPECT_FALSE(Form->Compiling());
+        EXPECT_FALSE(Window->Compiling());
         EXPECT_EQ(Status(2), QString());
     }
 
-    int EventsOfPort1() const { return Form->Players->Items(0).Elements.Count(); }
+    int EventsOfPort1() const { return Window->Players().Items(0).Elements.Count(); }
 };
 
 TEST_F(BackgroundCompile, EveryWayOfCancellingKeepsThePreviousSong)
 {
-    const std::pair<const char*, std::function<void(TFormMain&)>> ways[] = {
-        {"Escape", [](TFormMain& form) { QTest::keyClick(&form, Qt::Key_Escape); }},
-        {"停止", [](TFormMain& form) { form.BtnStop->trigger(); }},
+    const std::pair<const char*, std::function<void(TMainWindow&)>> ways[] = {
+        {"Escape", [](TMainWindow& window) { QTest::keyClick(&window, Qt::Key_Escape); }},
+        {"停止", [this](TMainWindow&) { Action("stopAction").trigger(); }},
     };
     for (const auto& [name, cancel] : ways) {
-        QApplication::setActiveWindow(Form.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+        QApplication::setActiveWindow(Window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
         CompileText(QStringLiteral("t150 cde"));
         ASSERT_EQ(EventsOfPort1(), 7);
-        const QString pane = Form->Memo1->toPlainText();
+        const QString pane = MessagePane().toPlainText();
 
-        CompileSlowTextAndCancel([&] { cancel(*Form); });
+        CompileSlowTextAndCancel([&] { cancel(*Window); });
         EXPECT_EQ(EventsOfPort1(), 7) << name;
-        EXPECT_EQ(Form->Players->Items(0).Tempo.load(), 150) << name;
+        EXPECT_EQ(Window->Players().Items(0).Tempo.load(), 150) << name;
         EXPECT_EQ(EditorText(), SlowText) << name;
-        EXPECT_EQ(Form->Memo1->toPlainText(), pane.isEmpty() ? Cancelled : pane + QLatin1Char('\n') + Cancelled) << name;
+        EXPECT_EQ(MessagePane().toPlainText(), pane.isEmpty() ? Cancelled : pane + QLatin1Char('\n') + Cancelled) << name;
         EXPECT_TRUE(Script.TakeBoxes().empty()) << name;
         // The old song belongs to other text: it is not offered for playing.
-        EXPECT_FALSE(Form->BtnPlay->isEnabled()) << name;
-        EXPECT_TRUE(Form->BtnCompile->isEnabled()) << name;
+        EXPECT_FALSE(Action("playAction").isEnabled()) << name;
+        EXPECT_TRUE(Action("compileAction").isEnabled()) << name;
     }
 }
 
 TEST_F(BackgroundCompile, ClosingTheWindowEndsTheCompileAndThenCloses)
 {
-    Form->MMLText->document()->setModified(false);
-    CompileSlowTextAndCancel([&] { Form->close(); });
-    EXPECT_TRUE(Form->isVisible()) << "closing waits for the compile to end";
+    MMLEditor().document()->setModified(false);
+    CompileSlowTextAndCancel([&] { Window->close(); });
+    EXPECT_TRUE(Window->isVisible()) << "closing waits for the compile to end";
     QTest::qWait(50);
-    EXPECT_FALSE(Form->isVisible());
+    EXPECT_FALSE(Window->isVisible());
 }
 
 TEST_F(BackgroundCompile, ACompileThatEndsReplacesTheSongAndShowsItsError)
@@ -86,9 +85,9 @@ TEST_F(BackgroundCompile, ACompileThatEndsReplacesTheSongAndShowsItsError)
     CompileText(QStringLiteral("t200 c\nx"));
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
     EXPECT_EQ(EventsOfPort1(), 3);
-    EXPECT_EQ(Form->Players->Items(0).Tempo.load(), 200);
-    EXPECT_EQ(Form->Memo1->toPlainText(), QStringLiteral("未定義のコマンド( 行 : 2 )"));
-    EXPECT_TRUE(Form->BtnPlay->isEnabled());
+    EXPECT_EQ(Window->Players().Items(0).Tempo.load(), 200);
+    EXPECT_EQ(MessagePane().toPlainText(), QStringLiteral("未定義のコマンド( 行 : 2 )"));
+    EXPECT_TRUE(Action("playAction").isEnabled());
 }
 
 }  // namespace

@@ -30,11 +30,13 @@ TEST_F(DocumentInterop, LibreOfficeReadsWhatTheWindowSaves)
     };
     QStringList files;
     for (std::size_t i = 0; i < std::size(texts); ++i) {
-        Form->MMLText->setPlainText(texts[i]);
-        Form->FileName.clear();
+        // A new document, so that the save asks for the name.
+        MMLEditor().document()->setModified(false);
+        Action("newAction").trigger();
+        MMLEditor().setPlainText(texts[i]);
         const QString path = dir + QStringLiteral("/doc%1.QVR").arg(i);
         Script.SaveNames = {path};
-        ASSERT_TRUE(Form->BtnSaveClick());
+        ASSERT_TRUE(Window->Save());
         files << path;
     }
 

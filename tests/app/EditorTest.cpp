@@ -66,13 +66,13 @@ TEST(Highlighting, ColoursDifferPerKindAndPerBackground)
 
 class Editor : public TWindowTest {
 protected:
-    int CursorBlock() const { return Form->MMLText->textCursor().blockNumber(); }
-    int CursorColumn() const { return Form->MMLText->textCursor().positionInBlock(); }
+    int CursorBlock() const { return MMLEditor().textCursor().blockNumber(); }
+    int CursorColumn() const { return MMLEditor().textCursor().positionInBlock(); }
     // The block of each full-width line mark, in drawing order.
     std::vector<int> MarkedBlocks() const
     {
         std::vector<int> blocks;
-        for (const auto& mark : Form->MMLText->extraSelections())
+        for (const auto& mark : MMLEditor().extraSelections())
             if (mark.format.property(QTextFormat::FullWidthSelection).toBool())
                 blocks.push_back(mark.cursor.blockNumber());
         return blocks;
@@ -81,57 +81,57 @@ protected:
 
 TEST_F(Editor, TheDocumentIsPaintedInSyntaxColoursForItsPalette)
 {
-    Form->MMLText->setPlainText(QStringLiteral("c4 // x"));
+    MMLEditor().setPlainText(QStringLiteral("c4 // x"));
     const auto colorAt = [this](int position) {
-        for (const QTextLayout::FormatRange& range : Form->MMLText->document()->firstBlock().layout()->formats())
+        for (const QTextLayout::FormatRange& range : MMLEditor().document()->firstBlock().layout()->formats())
             if (range.start <= position && position < range.start + range.length)
                 return range.format.foreground().color();
         return QColor();
     };
-    const bool dark = Form->MMLText->Highlighter()->Dark();
+    const bool dark = MMLEditor().Highlighter()->Dark();
     EXPECT_EQ(colorAt(0), MMLTokenColor(TMMLToken::Note, dark));
     EXPECT_EQ(colorAt(1), MMLTokenColor(TMMLToken::Number, dark));
     EXPECT_EQ(colorAt(5), MMLTokenColor(TMMLToken::Comment, dark));
 
-    QPalette palette = Form->MMLText->palette();
+    QPalette palette = MMLEditor().palette();
     palette.setColor(QPalette::Base, dark ? QColor(Qt::white) : QColor(0x2b, 0x2b, 0x2b));
-    Form->MMLText->setPalette(palette);
-    EXPECT_EQ(Form->MMLText->Highlighter()->Dark(), !dark);
+    MMLEditor().setPalette(palette);
+    EXPECT_EQ(MMLEditor().Highlighter()->Dark(), !dark);
     EXPECT_EQ(colorAt(0), MMLTokenColor(TMMLToken::Note, !dark));
 }
 
 TEST_F(Editor, LineNumbersStandBesideTheTextAndTheCurrentLineIsMarked)
 {
-    QWidget* gutter = Form->MMLText->LineNumberArea();
+    QWidget* gutter = MMLEditor().LineNumberArea();
     EXPECT_TRUE(gutter->isVisible());
     const int narrow = gutter->width();
     EXPECT_GT(narrow, 0);
-    EXPECT_EQ(Form->MMLText->viewport()->geometry().left(), Form->MMLText->contentsRect().left() + narrow)
+    EXPECT_EQ(MMLEditor().viewport()->geometry().left(), MMLEditor().contentsRect().left() + narrow)
         << "the text starts after the gutter";
 
     Type(QStringLiteral("c\nd\ne"));
     EXPECT_EQ(MarkedBlocks(), std::vector<int>{2});
-    Form->MMLText->moveCursor(QTextCursor::Start);
+    MMLEditor().moveCursor(QTextCursor::Start);
     EXPECT_EQ(MarkedBlocks(), std::vector<int>{0});
 
     // A thousand lines need room for four digits.
-    Form->MMLText->setPlainText(QString(QStringLiteral("c\n")).repeated(1000));
+    MMLEditor().setPlainText(QString(QStringLiteral("c\n")).repeated(1000));
     EXPECT_GT(gutter->width(), narrow);
-    EXPECT_EQ(gutter->width(), Form->MMLText->LineNumberAreaWidth());
+    EXPECT_EQ(gutter->width(), MMLEditor().LineNumberAreaWidth());
 }
 
 TEST_F(Editor, ACompileErrorPutsTheCursorAtTheStartOfItsLineUntilTheNextEdit)
 {
     CompileText(QStringLiteral("c\nd e\n  c x"));
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 3 )")}));
-    EXPECT_EQ(Form->MMLText->ErrorLine(), 3);
+    EXPECT_EQ(MMLEditor().ErrorLine(), 3);
     EXPECT_EQ(CursorBlock(), 2);
     EXPECT_EQ(CursorColumn(), 0);
     EXPECT_EQ(MarkedBlocks(), (std::vector<int>{2, 2})) << "the current line and the error over it";
-    EXPECT_EQ(Form->Memo1->toPlainText(), QStringLiteral("未定義のコマンド( 行 : 3 )")) << "kept to read again";
+    EXPECT_EQ(MessagePane().toPlainText(), QStringLiteral("未定義のコマンド( 行 : 3 )")) << "kept to read again";
 
     Type(QStringLiteral("r"));
-    EXPECT_EQ(Form->MMLText->ErrorLine(), 0);
+    EXPECT_EQ(MMLEditor().ErrorLine(), 0);
     EXPECT_EQ(MarkedBlocks(), std::vector<int>{2});
 }
 
@@ -140,23 +140,23 @@ TEST_F(Editor, AnErrorInAMacroBodyIsShownOnTheBodysLine)
 {
     CompileText(QStringLiteral("[A] c\nd x [@]\n\n[1] [A]"));
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
-    EXPECT_EQ(Form->MMLText->ErrorLine(), 2);
+    EXPECT_EQ(MMLEditor().ErrorLine(), 2);
     EXPECT_EQ(CursorBlock(), 1);
     EXPECT_EQ(CursorColumn(), 0);
-    EXPECT_TRUE(Form->Memo1->toPlainText().endsWith(QStringLiteral("未定義のコマンド( 行 : 2 )")));
+    EXPECT_TRUE(MessagePane().toPlainText().endsWith(QStringLiteral("未定義のコマンド( 行 : 2 )")));
 }
 
 TEST_F(Editor, ACompileWithoutErrorLeavesTheCursorAlone)
 {
     CompileText(QStringLiteral("x"));
     Script.TakeBoxes();
-    Form->MMLText->setPlainText(QStringLiteral("c\nd"));
-    Form->MMLText->moveCursor(QTextCursor::End);
-    Form->BtnCompile->trigger();
-    EXPECT_EQ(Form->MMLText->ErrorLine(), 0);
+    MMLEditor().setPlainText(QStringLiteral("c\nd"));
+    MMLEditor().moveCursor(QTextCursor::End);
+    Action("compileAction").trigger();
+    EXPECT_EQ(MMLEditor().ErrorLine(), 0);
     EXPECT_EQ(CursorBlock(), 1);
     EXPECT_EQ(CursorColumn(), 1);
-    EXPECT_EQ(Form->Memo1->toPlainText(), QString());
+    EXPECT_EQ(MessagePane().toPlainText(), QString());
 }
 
 TEST_F(Editor, EveryCommandIsWithinTheKeyboardsReach)
@@ -165,21 +165,21 @@ TEST_F(Editor, EveryCommandIsWithinTheKeyboardsReach)
     // item of the same name that runs the same command (新規 and 新規(&N)).
     QStringList menuItems;
     const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)$"));
-    for (QAction* item : Form->File->actions()) menuItems << item->text().remove(mnemonic);
-    for (QAction* action : Form->findChildren<QAction*>()) {
+    for (QAction* item : Find<QMenu>("fileMenu").actions()) menuItems << item->text().remove(mnemonic);
+    for (QAction* action : Window->findChildren<QAction*>()) {
         if (action->isSeparator() || action->text().isEmpty()) continue;
         bool inMenu = menuItems.contains(action->text());
         for (QObject* owner : action->associatedObjects())
             inMenu = inMenu || qobject_cast<QMenu*>(owner) != nullptr || qobject_cast<QMenuBar*>(owner) != nullptr;
         EXPECT_TRUE(inMenu || !action->shortcut().isEmpty()) << action->text().toStdString();
     }
-    EXPECT_EQ(Form->BtnPlayFromCursor->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F5));
-    EXPECT_EQ(Form->BtnPlayFromCursor->text(), QStringLiteral("カーソル位置から再生"));
-    EXPECT_EQ(Form->BtnFollow->text(), QStringLiteral("演奏位置を表示"));
-    EXPECT_TRUE(Form->BtnFollow->isCheckable());
-    EXPECT_FALSE(Form->BtnFollow->isChecked());
+    EXPECT_EQ(Action("playFromCursorAction").shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F5));
+    EXPECT_EQ(Action("playFromCursorAction").text(), QStringLiteral("カーソル位置から再生"));
+    EXPECT_EQ(Action("followAction").text(), QStringLiteral("演奏位置を表示"));
+    EXPECT_TRUE(Action("followAction").isCheckable());
+    EXPECT_FALSE(Action("followAction").isChecked());
     QStringList items;
-    for (QAction* action : Form->MenuPlay->actions())
+    for (QAction* action : Find<QMenu>("playMenu").actions())
         if (!action->isSeparator()) items << action->text();
     EXPECT_EQ(items, (QStringList{QStringLiteral("コンパイル"), QStringLiteral("再生"), QStringLiteral("一時停止"),
                                   QStringLiteral("スロー"), QStringLiteral("早送り"), QStringLiteral("停止"),

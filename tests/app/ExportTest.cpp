@@ -26,12 +26,12 @@ protected:
         TWindowTest::SetUp();
         for (const QString& name : QDir(ScratchDir()).entryList({QStringLiteral("*.mid"), QStringLiteral("*.wav")}))
             QFile::remove(Path(name));
-        Form->MMLText->setPlainText(Piece);
+        MMLEditor().setPlainText(Piece);
     }
 
     QString LastMessage() const
     {
-        const QStringList lines = Form->Memo1->toPlainText().split(QLatin1Char('\n'));
+        const QStringList lines = MessagePane().toPlainText().split(QLatin1Char('\n'));
         return lines.isEmpty() ? QString() : lines.last();
     }
 };
@@ -42,9 +42,9 @@ TEST_F(Export, MidiFileOfTheTextAsItStandsAndNothingWhenDeclined)
     Script.SaveFilter = QStringLiteral("MIDIファイル (*.mid)");
     Script.SaveSuffix = QStringLiteral("mid");
     Script.SaveNames = {path};
-    Form->MenuExportMidi->trigger();
+    Action("exportMidiAction").trigger();
     // The text had never been compiled: the export compiled it, so it can also be played now.
-    EXPECT_TRUE(Form->BtnPlay->isEnabled());
+    EXPECT_TRUE(Action("playAction").isEnabled());
     const std::string bytes = ReadFile(path);
     ASSERT_GE(bytes.size(), 14u);
     EXPECT_EQ(bytes.substr(0, 4), "MThd");
@@ -56,7 +56,7 @@ TEST_F(Export, MidiFileOfTheTextAsItStandsAndNothingWhenDeclined)
     WriteFile(path, "old");
     Script.SaveNames = {path};
     Script.Answers = {QMessageBox::Cancel};
-    Form->MenuExportMidi->trigger();
+    Action("exportMidiAction").trigger();
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));
     EXPECT_EQ(ReadFile(path), "old");
 }
@@ -64,11 +64,11 @@ TEST_F(Export, MidiFileOfTheTextAsItStandsAndNothingWhenDeclined)
 TEST_F(Export, ErrorOrSilenceAsksForNoFile)
 {
     // The compile error's box, then nothing more: no file dialog, no file.
-    Form->MMLText->setPlainText(QStringLiteral("cde\n:|"));
-    Form->MenuExportMidi->trigger();
+    MMLEditor().setPlainText(QStringLiteral("cde\n:|"));
+    Action("exportMidiAction").trigger();
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", QStringLiteral("構文エラー( 行 : 2 )"))}));
-    Form->MMLText->setPlainText(QStringLiteral("// nothing to hear"));
-    Form->MenuExportWav->trigger();
+    MMLEditor().setPlainText(QStringLiteral("// nothing to hear"));
+    Action("exportWavAction").trigger();
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", QStringLiteral("書き出すイベントがありません"))}));
     EXPECT_TRUE(QDir(ScratchDir()).entryList({QStringLiteral("*.mid"), QStringLiteral("*.wav")}).isEmpty());
 }
@@ -79,7 +79,7 @@ TEST_F(Export, WavFileRenderedWithProgressOrNoneWhenCancelled)
     Script.SaveFilter = QStringLiteral("WAVファイル (*.wav)");
     Script.SaveSuffix = QStringLiteral("wav");
     Script.SaveNames = {path};
-    Form->MenuExportWav->trigger();
+    Action("exportWavAction").trigger();
     const std::string bytes = ReadFile(path);
     ASSERT_GT(bytes.size(), 44u);
     EXPECT_EQ(bytes.substr(0, 4), "RIFF");
@@ -94,13 +94,13 @@ TEST_F(Export, WavFileRenderedWithProgressOrNoneWhenCancelled)
     bool sawDialog = false;
     QTimer cancel;
     QObject::connect(&cancel, &QTimer::timeout, [&] {
-        if (auto* dialog = Form->findChild<QProgressDialog*>(QStringLiteral("ExportProgress"))) {
+        if (auto* dialog = Window->findChild<QProgressDialog*>(QStringLiteral("exportProgress"))) {
             sawDialog = true;
             dialog->cancel();
         }
     });
     cancel.start(1);
-    Form->MenuExportWav->trigger();
+    Action("exportWavAction").trigger();
     cancel.stop();
     EXPECT_TRUE(sawDialog);
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));

@@ -21,19 +21,19 @@ TEST_F(InterruptedSave, KillingTheProgramDuringASaveLeavesTheOldDocument)
     WriteFile(path, WriteRtf("t120 cde"));
     const std::string before = ReadFile(path);
     Script.OpenNames = {path};
-    Form->BtnOpen->trigger();
-    ASSERT_EQ(Form->FileName, path);
+    Action("openAction").trigger();
+    ASSERT_EQ(Window->FileName(), path);
 
-    Form->MMLText->setPlainText(QString(1 << 20, QLatin1Char('c')));
+    MMLEditor().setPlainText(QString(1 << 20, QLatin1Char('c')));
     constexpr std::size_t allowed = 64 * 1024;
     // The child is killed only by a write that goes past the limit: the save was under way.
-    EXPECT_EQ(kill_during_write::Run(allowed, [&] { Form->BtnSaveClick(); }), SIGKILL);
+    EXPECT_EQ(kill_during_write::Run(allowed, [&] { Window->Save(); }), SIGKILL);
     EXPECT_EQ(ReadFile(path), before);
     // Qt writes into an unnamed temporary file that takes its name only when the save is
     // complete, so the killed save leaves nothing behind.
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("song.QVR")});
 
-    EXPECT_TRUE(Form->BtnSaveClick());
+    EXPECT_TRUE(Window->Save());
     EXPECT_EQ(ReadRtf(ReadFile(path)).size(), std::size_t{1} << 20);
     QDir(dir).removeRecursively();
 }

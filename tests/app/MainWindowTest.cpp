@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -17,7 +19,6 @@
 #include "app/Application.h"
 #include "formats/Document.h"
 #include "formats/Rtf.h"
-#include "app/TrkBarEx.h"
 
 namespace app_test {
 namespace {
@@ -48,26 +49,26 @@ TEST_F(MainWindow, StartsWithAnEmptyUnnamedDocument)
 {
     EXPECT_EQ(EditorText(), QString());
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
-    EXPECT_TRUE(Form->FileName.isEmpty());
-    EXPECT_FALSE(Form->BtnPlay->isEnabled());
-    EXPECT_TRUE(Form->BtnStop->isChecked());
+    EXPECT_TRUE(Window->FileName().isEmpty());
+    EXPECT_FALSE(Action("playAction").isEnabled());
+    EXPECT_TRUE(Action("stopAction").isChecked());
     EXPECT_EQ(Status(0), QString());
     EXPECT_EQ(Status(1), QStringLiteral("挿入"));
-    EXPECT_EQ(Form->LabelTime->text(), QStringLiteral("00:00:00"));
-    EXPECT_TRUE(Form->TrackBar->isEnabled());
-    EXPECT_EQ(Form->TrackBar->maximum(), 100);
+    EXPECT_EQ(Find<QLabel>("timeLabel").text(), QStringLiteral("00:00:00"));
+    EXPECT_TRUE(Find<QSlider>("positionBar").isEnabled());
+    EXPECT_EQ(Find<QSlider>("positionBar").maximum(), 100);
 }
 
 TEST_F(MainWindow, EveryToolBarButtonHasItsHintAsTooltipAndAccessibleName)
 {
     const std::pair<QAction*, const char*> buttons[] = {
-        {Form->BtnNew, "新規"},   {Form->BtnOpen, "開く"},       {Form->BtnSave, "上書保存"},
-        {Form->BtnCompile, "コンパイル"}, {Form->BtnPlay, "再生"}, {Form->BtnTime, "一時停止"},
-        {Form->BtnSlow, "スロー"}, {Form->BtnFast, "早送り"},     {Form->BtnStop, "停止"},
-        {Form->BtnPlayFromCursor, "カーソル位置から再生"}, {Form->BtnFollow, "演奏位置を表示"},
+        {&Action("newAction"), "新規"},   {&Action("openAction"), "開く"},       {&Action("saveAction"), "上書保存"},
+        {&Action("compileAction"), "コンパイル"}, {&Action("playAction"), "再生"}, {&Action("pauseAction"), "一時停止"},
+        {&Action("slowAction"), "スロー"}, {&Action("fastAction"), "早送り"},     {&Action("stopAction"), "停止"},
+        {&Action("playFromCursorAction"), "カーソル位置から再生"}, {&Action("followAction"), "演奏位置を表示"},
     };
     for (const auto& [action, hint] : buttons) {
-        QWidget* button = Form->ToolBar1->widgetForAction(action);
+        QWidget* button = Find<QToolBar>("toolBar").widgetForAction(action);
         ASSERT_NE(button, nullptr) << hint;
         EXPECT_EQ(action->toolTip(), QString::fromUtf8(hint));
         EXPECT_EQ(button->accessibleName(), QString::fromUtf8(hint));
@@ -77,37 +78,38 @@ TEST_F(MainWindow, EveryToolBarButtonHasItsHintAsTooltipAndAccessibleName)
 
 TEST_F(MainWindow, EditsMarkTheTextModifiedAndMustBeCompiledBeforePlaying)
 {
-    Form->BtnSave->setEnabled(false);
+    QWidget& saveButton = Find<QWidget>("saveButton");
+    saveButton.setEnabled(false);
     Type(QStringLiteral("c"));
-    EXPECT_TRUE(Form->BtnSave->isEnabled());
+    EXPECT_TRUE(saveButton.isEnabled());
     EXPECT_EQ(Status(0), QStringLiteral("変更有り"));
-    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+    EXPECT_FALSE(Action("playAction").isEnabled());
 
-    Form->BtnCompile->trigger();
-    EXPECT_TRUE(Form->BtnPlay->isEnabled());
+    Action("compileAction").trigger();
+    EXPECT_TRUE(Action("playAction").isEnabled());
     EXPECT_EQ(Status(0), QStringLiteral("変更有り"));
 
     Type(QStringLiteral("d"));
-    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+    EXPECT_FALSE(Action("playAction").isEnabled());
 }
 
 TEST_F(MainWindow, SavingANewDocumentWritesAQvrFileNamedInTheCaption)
 {
     Type(QStringLiteral("t120 // テスト\n\tcde\n\n"));
     Script.SaveNames = {Path(QStringLiteral("song.txt"))};
-    EXPECT_TRUE(Form->BtnSaveClick());
-    EXPECT_EQ(Form->FileName, Path(QStringLiteral("song.QVR")));
-    EXPECT_EQ(ReadRtf(ReadFile(Form->FileName)), "t120 // テスト\n\tcde\n\n");
+    EXPECT_TRUE(Window->Save());
+    EXPECT_EQ(Window->FileName(), Path(QStringLiteral("song.QVR")));
+    EXPECT_EQ(ReadRtf(ReadFile(Window->FileName())), "t120 // テスト\n\tcde\n\n");
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("song.txt"))));
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  song.QVR"));
-    EXPECT_FALSE(Form->BtnSave->isEnabled());
-    EXPECT_FALSE(Form->MMLText->document()->isModified());
+    EXPECT_FALSE(Find<QWidget>("saveButton").isEnabled());
+    EXPECT_FALSE(MMLEditor().document()->isModified());
     EXPECT_EQ(Status(0), QString());
 
     // The next save goes to the same file without a dialog.
     Type(QStringLiteral("d"));
-    EXPECT_TRUE(Form->BtnSaveClick());
-    EXPECT_EQ(ReadRtf(ReadFile(Form->FileName)), "t120 // テスト\n\tcde\n\nd");
+    EXPECT_TRUE(Window->Save());
+    EXPECT_EQ(ReadRtf(ReadFile(Window->FileName())), "t120 // テスト\n\tcde\n\nd");
 }
 
 TEST_F(MainWindow, SavingOverAnExistingFileAsksFirst)
@@ -117,39 +119,39 @@ TEST_F(MainWindow, SavingOverAnExistingFileAsksFirst)
 
     Script.SaveNames = {existing};
     Script.Answers = {QMessageBox::Cancel};
-    EXPECT_FALSE(Form->BtnSaveClick());
+    EXPECT_FALSE(Window->Save());
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));
     EXPECT_EQ(ReadRtf(ReadFile(existing)), "old");
-    EXPECT_TRUE(Form->FileName.isEmpty());
+    EXPECT_TRUE(Window->FileName().isEmpty());
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
-    EXPECT_TRUE(Form->MMLText->document()->isModified());
+    EXPECT_TRUE(MMLEditor().document()->isModified());
 
     Script.SaveNames = {existing};
     Script.Answers = {QMessageBox::Ok};
-    EXPECT_TRUE(Form->BtnSaveClick());
+    EXPECT_TRUE(Window->Save());
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));
     EXPECT_EQ(ReadRtf(ReadFile(existing)), "new");
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  old.QVR"));
-    EXPECT_FALSE(Form->MMLText->document()->isModified());
+    EXPECT_FALSE(MMLEditor().document()->isModified());
 }
 
 TEST_F(MainWindow, SaveAsCancelledWritesNothingAndSaysNothing)
 {
     Type(QStringLiteral("abc"));
     Script.SaveNames = {QString()};
-    EXPECT_FALSE(Form->SaveAsClick());
+    EXPECT_FALSE(Window->SaveAs());
     EXPECT_EQ(QDir(ScratchDir()).entryList({QStringLiteral("*.QVR")}), QStringList());
-    EXPECT_TRUE(Form->MMLText->document()->isModified());
+    EXPECT_TRUE(MMLEditor().document()->isModified());
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
 }
 
 TEST_F(MainWindow, SaveAsMovesANamedDocumentToTheNewName)
 {
     Script.OpenNames = {Document(QStringLiteral("a.QVR"), QStringLiteral("x"))};
-    Form->BtnOpen->trigger();
+    Action("openAction").trigger();
     Script.SaveNames = {Path(QStringLiteral("b"))};
-    EXPECT_TRUE(Form->SaveAsClick());
-    EXPECT_EQ(Form->FileName, Path(QStringLiteral("b.QVR")));
+    EXPECT_TRUE(Window->SaveAs());
+    EXPECT_EQ(Window->FileName(), Path(QStringLiteral("b.QVR")));
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  b.QVR"));
     EXPECT_EQ(ReadRtf(ReadFile(Path(QStringLiteral("b.QVR")))), "x");
 }
@@ -159,10 +161,10 @@ TEST_F(MainWindow, AFailedSaveIsReportedAndKeepsTheTextModified)
     Type(QStringLiteral("abc"));
     const QString path = Path(QStringLiteral("missing-folder/song.QVR"));
     Script.SaveNames = {path};
-    EXPECT_FALSE(Form->BtnSaveClick());
+    EXPECT_FALSE(Window->Save());
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "ファイルを保存できません: " + path)}));
-    EXPECT_TRUE(Form->FileName.isEmpty());
-    EXPECT_TRUE(Form->MMLText->document()->isModified());
+    EXPECT_TRUE(Window->FileName().isEmpty());
+    EXPECT_TRUE(MMLEditor().document()->isModified());
     EXPECT_EQ(Status(0), QStringLiteral("変更有り"));
 }
 
@@ -172,23 +174,23 @@ TEST_F(MainWindow, NoCommandLosesUnsavedText)
 {
     struct Command {
         const char* name;
-        std::function<bool(TWindowTest&, TFormMain&, TScriptedDialogs&)> run;  // true: the command went through
+        std::function<bool(TWindowTest&, TMainWindow&, TScriptedDialogs&)> run;  // true: the command went through
     };
     const QString other = Document(QStringLiteral("other.QVR"), QStringLiteral("other text"));
     const Command commands[] = {
-        {"New", [](TWindowTest&, TFormMain& f, TScriptedDialogs&) {
-             f.BtnNew->trigger();
-             return f.MMLText->toPlainText().isEmpty();
+        {"New", [this](TWindowTest&, TMainWindow&, TScriptedDialogs&) {
+             Action("newAction").trigger();
+             return MMLEditor().toPlainText().isEmpty();
          }},
-        {"Open", [&other](TWindowTest&, TFormMain& f, TScriptedDialogs& s) {
+        {"Open", [this, &other](TWindowTest&, TMainWindow&, TScriptedDialogs& s) {
              s.OpenNames = {other};
-             f.BtnOpen->trigger();
+             Action("openAction").trigger();
              // An abandoned Open never shows its dialog.
-             const bool opened = f.MMLText->toPlainText() == QStringLiteral("other text");
+             const bool opened = MMLEditor().toPlainText() == QStringLiteral("other text");
              if (!opened) s.OpenNames.clear();
              return opened;
          }},
-        {"close", [](TWindowTest&, TFormMain& f, TScriptedDialogs&) { return f.close(); }},
+        {"close", [](TWindowTest&, TMainWindow& f, TScriptedDialogs&) { return f.close(); }},
     };
     struct Answer {
         const char* name;
@@ -208,21 +210,22 @@ TEST_F(MainWindow, NoCommandLosesUnsavedText)
         for (const Answer& answer : answers) {
             SCOPED_TRACE(std::string(command.name) + " / " + answer.name);
             QFile::remove(Path(QStringLiteral("kept.QVR")));
-            Form->show();
-            Form->MMLText->setPlainText(QString());
-            Form->FileName.clear();
+            Window->show();
+            // A new, empty and unnamed document.
+            MMLEditor().document()->setModified(false);
+            Action("newAction").trigger();
             Type(QStringLiteral("unsaved"));
             Script.Answers = {answer.button};
             if (answer.button == QMessageBox::Yes) Script.SaveNames = {answer.saveName};
 
-            EXPECT_EQ(command.run(*this, *Form, Script), answer.goesThrough);
+            EXPECT_EQ(command.run(*this, *Window, Script), answer.goesThrough);
             const std::vector<std::string> boxes = Script.TakeBoxes();
             ASSERT_FALSE(boxes.empty());
             EXPECT_EQ(boxes.front(), Box("確認", SaveQuestion));
             EXPECT_EQ(boxes.size(), answer.saveName.contains(QStringLiteral("no/such")) ? 2u : 1u);
             if (!answer.goesThrough) {
                 EXPECT_EQ(EditorText(), QStringLiteral("unsaved"));
-                EXPECT_TRUE(Form->isVisible());
+                EXPECT_TRUE(Window->isVisible());
             }
             EXPECT_EQ(QFileInfo::exists(Path(QStringLiteral("kept.QVR"))), answer.saved);
             if (answer.saved) {
@@ -235,31 +238,31 @@ TEST_F(MainWindow, NoCommandLosesUnsavedText)
 TEST_F(MainWindow, UnmodifiedTextIsReplacedWithoutAQuestion)
 {
     Script.OpenNames = {Document(QStringLiteral("a.QVR"), QStringLiteral("first"))};
-    Form->BtnOpen->trigger();
+    Action("openAction").trigger();
     EXPECT_EQ(EditorText(), QStringLiteral("first"));
-    EXPECT_EQ(Form->FileName, Path(QStringLiteral("a.QVR")));
+    EXPECT_EQ(Window->FileName(), Path(QStringLiteral("a.QVR")));
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  a.QVR"));
-    EXPECT_FALSE(Form->MMLText->document()->isModified());
+    EXPECT_FALSE(MMLEditor().document()->isModified());
     EXPECT_EQ(Status(0), QString());
-    EXPECT_FALSE(Form->BtnPlay->isEnabled()) << "the opened text is not compiled yet";
+    EXPECT_FALSE(Action("playAction").isEnabled()) << "the opened text is not compiled yet";
 
-    Form->BtnNew->trigger();
+    Action("newAction").trigger();
     EXPECT_EQ(EditorText(), QString());
-    EXPECT_TRUE(Form->FileName.isEmpty());
+    EXPECT_TRUE(Window->FileName().isEmpty());
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  新規"));
-    EXPECT_TRUE(Form->close());
+    EXPECT_TRUE(Window->close());
 }
 
 TEST_F(MainWindow, AFileThatCannotBeReadChangesNothing)
 {
     Script.OpenNames = {Document(QStringLiteral("a.QVR"), QStringLiteral("kept"))};
-    Form->BtnOpen->trigger();
+    Action("openAction").trigger();
     for (const QString& path : {Path(QStringLiteral("missing.QVR")), ScratchDir()}) {
         Script.OpenNames = {path};
-        Form->BtnOpen->trigger();
+        Action("openAction").trigger();
         EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "ファイルを読み込めません: " + path)}));
         EXPECT_EQ(EditorText(), QStringLiteral("kept"));
-        EXPECT_EQ(Form->FileName, Path(QStringLiteral("a.QVR")));
+        EXPECT_EQ(Window->FileName(), Path(QStringLiteral("a.QVR")));
         EXPECT_EQ(Caption(), QStringLiteral("Quaverly  a.QVR"));
     }
 }
@@ -275,12 +278,12 @@ TEST_F(MainWindow, OpensEveryKindOfDocument)
         SCOPED_TRACE(name);
         const QString path = fixtures + QString::fromLatin1(name);
         Script.OpenNames = {path};
-        Form->BtnOpen->trigger();
+        Action("openAction").trigger();
         const QString stem = path.left(path.lastIndexOf(QLatin1Char('.')));
         std::string lines;
         for (const std::string& line : SplitLines(EditorText().toStdString())) lines += line + "\n";
         EXPECT_EQ(lines, ReadFile(stem + QStringLiteral(".expected.txt")));
-        EXPECT_FALSE(Form->MMLText->document()->isModified());
+        EXPECT_FALSE(MMLEditor().document()->isModified());
     }
 }
 
@@ -292,15 +295,17 @@ TEST_F(MainWindow, SavedTextComesBackExactly)
         QStringLiteral("\n"),
     };
     for (const QString& text : texts) {
-        Form->MMLText->setPlainText(text);
+        // A new document, so that the save asks for the name.
+        MMLEditor().document()->setModified(false);
+        Action("newAction").trigger();
+        MMLEditor().setPlainText(text);
         Script.SaveNames = {Path(QStringLiteral("round.QVR"))};
         if (QFileInfo::exists(Path(QStringLiteral("round.QVR")))) Script.Answers = {QMessageBox::Ok};
-        Form->FileName.clear();
-        ASSERT_TRUE(Form->BtnSaveClick());
+        ASSERT_TRUE(Window->Save());
         Script.TakeBoxes();
-        Form->BtnNew->trigger();
+        Action("newAction").trigger();
         Script.OpenNames = {Path(QStringLiteral("round.QVR"))};
-        Form->BtnOpen->trigger();
+        Action("openAction").trigger();
         EXPECT_EQ(EditorText(), text);
     }
 }
@@ -318,107 +323,107 @@ TEST_F(MainWindow, DocumentFileNames)
         {"/d/.hidden", "/d/.hidden.QVR"},
     };
     for (const auto& [chosen, written] : cases)
-        EXPECT_EQ(TFormMain::DocumentFileName(QString::fromUtf8(chosen)), QString::fromUtf8(written)) << chosen;
+        EXPECT_EQ(TMainWindow::DocumentFileName(QString::fromUtf8(chosen)), QString::fromUtf8(written)) << chosen;
 }
 
 TEST_F(MainWindow, InsertTogglesOverwriteTyping)
 {
     Type(QStringLiteral("abc"));
-    Form->MMLText->moveCursor(QTextCursor::Start);
-    QTest::keyClick(Form->MMLText, Qt::Key_Insert);
+    MMLEditor().moveCursor(QTextCursor::Start);
+    QTest::keyClick(&MMLEditor(), Qt::Key_Insert);
     EXPECT_EQ(Status(1), QStringLiteral("上書き"));
-    EXPECT_TRUE(Form->OverwriteMode);
+    EXPECT_TRUE(MMLEditor().overwriteMode());
     Type(QStringLiteral("X"));
     EXPECT_EQ(EditorText(), QStringLiteral("Xbc"));
 
-    QTest::keyClick(Form->MMLText, Qt::Key_Insert);
+    QTest::keyClick(&MMLEditor(), Qt::Key_Insert);
     EXPECT_EQ(Status(1), QStringLiteral("挿入"));
     Type(QStringLiteral("Y"));
     EXPECT_EQ(EditorText(), QStringLiteral("XYbc"));
 
-    QTest::keyClick(Form->MMLText, Qt::Key_A);
+    QTest::keyClick(&MMLEditor(), Qt::Key_A);
     EXPECT_EQ(Status(1), QStringLiteral("挿入")) << "other keys change nothing";
 }
 
 TEST_F(MainWindow, TabTypesATab)
 {
-    Form->MMLText->setFocus();
-    QTest::keyClick(Form->MMLText, Qt::Key_Tab);
+    MMLEditor().setFocus();
+    QTest::keyClick(&MMLEditor(), Qt::Key_Tab);
     EXPECT_EQ(EditorText(), QStringLiteral("\t"));
 }
 
 TEST_F(MainWindow, KeyboardShortcuts)
 {
-    QApplication::setActiveWindow(Form.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-    Form->MMLText->setFocus();
+    QApplication::setActiveWindow(Window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    MMLEditor().setFocus();
     Type(QStringLiteral("cde"));
-    QTest::keyClick(Form->MMLText, Qt::Key_F5);
-    EXPECT_TRUE(Form->BtnPlay->isEnabled()) << "F5 compiles";
+    QTest::keyClick(&MMLEditor(), Qt::Key_F5);
+    EXPECT_TRUE(Action("playAction").isEnabled()) << "F5 compiles";
 
     Script.SaveNames = {Path(QStringLiteral("keys.QVR"))};
-    QTest::keyClick(Form->MMLText, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(Form->FileName, Path(QStringLiteral("keys.QVR")));
+    QTest::keyClick(&MMLEditor(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Window->FileName(), Path(QStringLiteral("keys.QVR")));
 
     Script.SaveNames = {Path(QStringLiteral("keys2.QVR"))};
-    QTest::keyClick(Form->MMLText, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(Form->FileName, Path(QStringLiteral("keys2.QVR")));
+    QTest::keyClick(&MMLEditor(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Window->FileName(), Path(QStringLiteral("keys2.QVR")));
 
-    QTest::keyClick(Form->MMLText, Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(Form->FileName.isEmpty());
+    QTest::keyClick(&MMLEditor(), Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(Window->FileName().isEmpty());
 
     Script.OpenNames = {Path(QStringLiteral("keys.QVR"))};
-    QTest::keyClick(Form->MMLText, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(&MMLEditor(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(EditorText(), QStringLiteral("cde"));
 
-    QTest::keyClick(Form->MMLText, Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_FALSE(Form->isVisible()) << "Quit closes the window";
+    QTest::keyClick(&MMLEditor(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(Window->isVisible()) << "Quit closes the window";
 }
 
 TEST_F(MainWindow, CompileErrorsAreShownAndWhatCameBeforePlays)
 {
     CompileText(QStringLiteral("[Intro] cde [1]\nc o9 c"));
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "オクターブが範囲を超えました( 行 : 2 )")}));
-    EXPECT_TRUE(Form->BtnPlay->isEnabled());
-    EXPECT_TRUE(Form->BtnStop->isChecked());
-    EXPECT_TRUE(Form->Memo1->toPlainText().startsWith(QStringLiteral("[Intro]")));
+    EXPECT_TRUE(Action("playAction").isEnabled());
+    EXPECT_TRUE(Action("stopAction").isChecked());
+    EXPECT_TRUE(MessagePane().toPlainText().startsWith(QStringLiteral("[Intro]")));
 }
 
 TEST_F(MainWindow, CompileOpensTheDevicesOfThePortDialog)
 {
     Script.OnExec = [this](QDialog& dialog) {
-        EXPECT_EQ(&dialog, FormPort.get());
-        FormPort->CBPort2->setCurrentIndex(2);  // device 1
-        FormPort->Button1->click();
+        EXPECT_EQ(&dialog, PortDialog.get());
+        app_test::Find<QComboBox>(dialog, QStringLiteral("portBox2")).setCurrentIndex(2);  // device 1
+        app_test::Find<QPushButton>(dialog, QStringLiteral("okButton")).click();
         return dialog.result();
     };
-    Form->Port->trigger();
-    EXPECT_EQ(FormPort->PortDevices, (TPortDevices{-1, 1, -1, -1}));
+    Action("portAction").trigger();
+    EXPECT_EQ(PortDialog->PortDevices(), (TPortDevices{-1, 1, -1, -1}));
     CompileText(QStringLiteral("c"));
     EXPECT_EQ(Recording.OpenDevices(), 1);
-    EXPECT_TRUE(Form->Players->Items(1).IsOpen());
+    EXPECT_TRUE(Window->Players().Items(1).IsOpen());
 }
 
 TEST_F(MainWindow, ADeviceThatCannotBeOpenedIsReported)
 {
-    FormPort->PortDevices = {3, -1, -1, -1};
+    AssignPorts({3, -1, -1, -1});
     Recording.FailOpen(3, "デバイスは使用中です");
     CompileText(QStringLiteral("c"));
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "デバイスは使用中です")}));
-    EXPECT_FALSE(Form->BtnPlay->isEnabled());
+    EXPECT_FALSE(Action("playAction").isEnabled());
 }
 
 TEST_F(MainWindow, VersionBox)
 {
-    Form->Version->trigger();
+    Action("versionAction").trigger();
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "        Version β版 0.01        ")}));
 }
 
 TEST_F(MainWindow, MenuTexts)
 {
     QStringList items;
-    for (QAction* action : Form->menuBar()->actions()) items << action->text();
-    for (QAction* action : Form->File->actions())
+    for (QAction* action : Window->menuBar()->actions()) items << action->text();
+    for (QAction* action : Find<QMenu>("fileMenu").actions())
         if (!action->isSeparator()) items << action->text();
     EXPECT_EQ(items, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("演奏(&P)"), QStringLiteral("ポート"),
                                   QStringLiteral("バージョン"),

@@ -47,7 +47,7 @@ int ProgramWindows()
 {
     int count = 0;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (dynamic_cast<TFormMain*>(widget) != nullptr || dynamic_cast<TFormPort*>(widget) != nullptr) ++count;
+        if (dynamic_cast<TMainWindow*>(widget) != nullptr || dynamic_cast<TPortDialog*>(widget) != nullptr) ++count;
     return count;
 }
 
@@ -89,20 +89,32 @@ TEST_F(StartUp, RunsFromStartToClose)
     const std::string lockPath = InstanceLockPath();
     bool checked = false;
     QTimer::singleShot(0, [&] {
-        TFormMain* form = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* candidate = dynamic_cast<TFormMain*>(widget)) form = candidate;
-        ASSERT_NE(form, nullptr);
-        EXPECT_TRUE(form->isVisible());
-        EXPECT_EQ(form->windowTitle(), QStringLiteral("Quaverly  新規"));
-        ASSERT_NE(form->FormPort, nullptr);
-        EXPECT_FALSE(form->FormPort->isVisible());
-        EXPECT_EQ(form->FormPort->PortDevices, (TPortDevices{-1, 3, -1, -1}));
+        TMainWindow* window = nullptr;
+        TPortDialog* portDialog = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* candidate = dynamic_cast<TMainWindow*>(widget)) window = candidate;
+            if (auto* candidate = dynamic_cast<TPortDialog*>(widget)) portDialog = candidate;
+        }
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Quaverly  新規"));
+        ASSERT_NE(portDialog, nullptr);
+        EXPECT_FALSE(portDialog->isVisible());
+        EXPECT_EQ(portDialog->PortDevices(), (TPortDevices{-1, 3, -1, -1}));
+        // The ポート menu shows this very dialog.
+        QDialog* shown = nullptr;
+        Script.OnExec = [&](QDialog& dialog) {
+            shown = &dialog;
+            dialog.reject();
+            return dialog.result();
+        };
+        app_test::Find<QAction>(*window, QStringLiteral("portAction")).trigger();
+        EXPECT_EQ(shown, portDialog);
         EXPECT_EQ(Recording.OpenDevices(), 0) << "no device before the first compile";
         TInstanceLock second;
         EXPECT_EQ(second.Acquire(lockPath.c_str()), TInstanceLock::HeldElsewhere);
         checked = true;
-        form->close();
+        window->close();
     });
     // Should the window not close, the run must still end.
     QTimer::singleShot(60000, [] {
@@ -178,9 +190,9 @@ TEST_F(StartUp, TheFallbackLockIsInAFolderOnlyThisUserOwns)
     bool ran = false;
     QTimer::singleShot(0, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* form = dynamic_cast<TFormMain*>(widget)) {
+            if (auto* window = dynamic_cast<TMainWindow*>(widget)) {
                 ran = true;
-                form->close();
+                window->close();
             }
     });
     EXPECT_EQ(RunQuaverly((folder + QStringLiteral("/TestMutex")).toStdString(), &Recording), 0);

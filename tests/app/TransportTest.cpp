@@ -8,12 +8,12 @@
 #include <QApplication>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSlider>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 
 #include "tests/app/AppFixture.h"
-#include "app/TrkBarEx.h"
 
 namespace app_test {
 namespace {
@@ -25,7 +25,7 @@ class Transport : public TWindowTest {
 protected:
     void CompileSong(const QString& mml = Song)
     {
-        FormPort->PortDevices = {0, -1, -1, -1};
+        AssignPorts({0, -1, -1, -1});
         CompileText(mml);
         Recording.ClearMessages();
     }
@@ -35,7 +35,7 @@ protected:
     {
         for (int t = 0; t < ms; t += 100) {
             Clock.AdvanceMs(100);
-            if (Form->DisplayTimer->isActive()) Form->DisplayTimerTimer();
+            if (Find<QTimer>("displayTimer").isActive()) Window->RefreshDisplay();
         }
     }
 
@@ -51,69 +51,71 @@ protected:
     }
 
     // One row of the state table.
-    void ExpectState(QAction* pressed, bool play, bool pauseSlowFast, bool bar, bool refresh, bool resume)
+    void ExpectState(const char* pressedAction, bool play, bool pauseSlowFast, bool bar, bool refresh, bool resume)
     {
+        QAction* pressed = &Action(pressedAction);
         EXPECT_TRUE(pressed->isChecked()) << pressed->toolTip().toStdString() << " is not pressed";
-        EXPECT_EQ(Form->TransportGroup->checkedAction(), pressed);
-        EXPECT_EQ(Form->BtnPlay->isEnabled(), play);
-        for (QAction* action : {Form->BtnTime, Form->BtnSlow, Form->BtnFast})
+        EXPECT_EQ(Find<QActionGroup>("transportGroup").checkedAction(), pressed);
+        EXPECT_EQ(Action("playAction").isEnabled(), play);
+        for (QAction* action : {&Action("pauseAction"), &Action("slowAction"), &Action("fastAction")})
             EXPECT_EQ(action->isEnabled(), pauseSlowFast) << action->toolTip().toStdString();
-        EXPECT_TRUE(Form->BtnStop->isEnabled());
-        EXPECT_EQ(Form->TrackBar->isEnabled(), bar);
-        EXPECT_EQ(Form->DisplayTimer->isActive(), refresh);
-        EXPECT_EQ(Form->ResumeOnPlay, resume);
+        EXPECT_TRUE(Action("stopAction").isEnabled());
+        EXPECT_EQ(Find<QSlider>("positionBar").isEnabled(), bar);
+        EXPECT_EQ(Find<QTimer>("displayTimer").isActive(), refresh);
+        EXPECT_EQ(Window->ResumeOnPlay(), resume);
     }
 
     void ExpectSpeed(double factor)
     {
-        for (int i = 0; i < TMidis::PortCount; ++i) EXPECT_EQ(Form->Players->Items(i).SpeedFactor.load(), factor);
+        for (int i = 0; i < TMidis::PortCount; ++i) EXPECT_EQ(Window->Players().Items(i).SpeedFactor.load(), factor);
     }
 
     void DragBarTo(int tick)
     {
-        QTest::mousePress(Form->TrackBar, Qt::LeftButton, {}, QPoint(5, 11));
-        EXPECT_TRUE(Form->BarDragging);
-        EXPECT_FALSE(Form->DisplayTimer->isActive());
-        Form->TrackBar->setValue(tick);
-        QTest::mouseRelease(Form->TrackBar, Qt::LeftButton, {}, QPoint(5, 11));
-        EXPECT_FALSE(Form->BarDragging);
+        QSlider& bar = Find<QSlider>("positionBar");
+        QTimer& refresh = Find<QTimer>("displayTimer");
+        QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(5, 11));
+        EXPECT_FALSE(refresh.isActive()) << "the display holds still while the bar is held";
+        bar.setValue(tick);
+        QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(5, 11));
+        EXPECT_TRUE(refresh.isActive()) << "the release lets the display go on";
     }
 
-    QString Label() const { return Form->LabelTime->text(); }
+    QString Label() const { return Find<QLabel>("timeLabel").text(); }
 };
 
 TEST_F(Transport, StartUpAndCompile)
 {
-    ExpectState(Form->BtnStop, false, false, true, false, false);
+    ExpectState("stopAction", false, false, true, false, false);
     CompileSong();
-    ExpectState(Form->BtnStop, true, false, true, false, false);
+    ExpectState("stopAction", true, false, true, false, false);
     // The bar measures the compiled song, so it can be dragged before the first Play.
-    EXPECT_EQ(Form->TrackBar->maximum(), 1920);
+    EXPECT_EQ(Find<QSlider>("positionBar").maximum(), 1920);
 }
 
 TEST_F(Transport, PauseKeepsTheTimeAndThePlace)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
-    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    Action("playAction").trigger();
+    ExpectState("playAction", true, true, true, true, false);
     Run(100);
     EXPECT_EQ(Label(), QStringLiteral("00:00:00"));
     Run(1100);
     EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
     EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64}));
-    EXPECT_EQ(Form->TrackBar->value(), 1440) << "the tick of the next event";
+    EXPECT_EQ(Find<QSlider>("positionBar").value(), 1440) << "the tick of the next event";
 
-    Form->BtnTime->trigger();
-    ExpectState(Form->BtnTime, true, false, true, false, true);
+    Action("pauseAction").trigger();
+    ExpectState("pauseAction", true, false, true, false, true);
     Run(10000);
     EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
     EXPECT_EQ(NotesOn(), std::vector<int>{});
 
-    Form->BtnPlay->trigger();
-    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    Action("playAction").trigger();
+    ExpectState("playAction", true, true, true, true, false);
     Run(400);
     EXPECT_EQ(NotesOn(), std::vector<int>{65}) << "the song goes on where it stopped";
-    EXPECT_EQ(Form->ElapsedMs, 1600);
+    EXPECT_EQ(Window->ElapsedMs(), 1600);
 }
 
 TEST_F(Transport, ElapsedTimeFollowsTheClockAtAnyUptime)
@@ -121,13 +123,13 @@ TEST_F(Transport, ElapsedTimeFollowsTheClockAtAnyUptime)
     // A machine up for fifty days: past the point where a 32-bit count of milliseconds wraps.
     Clock.AdvanceMs((std::uint64_t{1} << 32) - 250);
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     // Refreshes that fall between whole milliseconds lose nothing and count nothing twice.
     for (int i = 0; i < 36; ++i) {
         Clock.Advance(33'333);
-        Form->DisplayTimerTimer();
+        Window->RefreshDisplay();
     }
-    EXPECT_EQ(Form->ElapsedMs, 1199);  // 36 x 33.333 ms
+    EXPECT_EQ(Window->ElapsedMs(), 1199);  // 36 x 33.333 ms
     EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
     EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64}));
 }
@@ -135,38 +137,38 @@ TEST_F(Transport, ElapsedTimeFollowsTheClockAtAnyUptime)
 TEST_F(Transport, SlowAndFastChangeOnlyTheSpeed)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(200);
-    Form->BtnSlow->trigger();
-    ExpectState(Form->BtnSlow, true, true, true, true, true);
+    Action("slowAction").trigger();
+    ExpectState("slowAction", true, true, true, true, true);
     ExpectSpeed(0.5);
     Run(1000);  // half a second of song
     EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62}));
     EXPECT_EQ(Label(), QStringLiteral("00:00:01")) << "the clock counts wall time in full";
 
-    Form->BtnFast->trigger();
-    ExpectState(Form->BtnFast, true, true, true, true, true);
+    Action("fastAction").trigger();
+    ExpectState("fastAction", true, true, true, true, true);
     ExpectSpeed(2.0);
 
-    Form->BtnPlay->trigger();
-    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    Action("playAction").trigger();
+    ExpectState("playAction", true, true, true, true, false);
     ExpectSpeed(1.0);
     Run(600);
     EXPECT_EQ(NotesOn(), std::vector<int>{64}) << "no start over";
-    EXPECT_EQ(Form->ElapsedMs, 1800);
+    EXPECT_EQ(Window->ElapsedMs(), 1800);
 }
 
 TEST_F(Transport, StopThenPlayStartsOver)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(1200);
-    Form->BtnStop->trigger();
-    ExpectState(Form->BtnStop, true, false, true, false, false);
+    Action("stopAction").trigger();
+    ExpectState("stopAction", true, false, true, false, false);
     EXPECT_EQ(Label(), QStringLiteral("00:00:01")) << "the label keeps its last value";
     NotesOn();
 
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(100);
     EXPECT_EQ(Label(), QStringLiteral("00:00:00"));
     EXPECT_EQ(NotesOn(), std::vector<int>{60});
@@ -175,42 +177,42 @@ TEST_F(Transport, StopThenPlayStartsOver)
 TEST_F(Transport, TheEndOfTheSongStopsEverything)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(3000);
-    ExpectState(Form->BtnStop, true, false, false, false, false);
+    ExpectState("stopAction", true, false, false, false, false);
     EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64, 65}));
     // The refresh that found the end did not write the label.
-    EXPECT_EQ(Label(), TFormMain::FormatElapsed(Form->ElapsedMs - 100));
-    EXPECT_LE(Form->ElapsedMs, 2100);
+    EXPECT_EQ(Label(), TMainWindow::FormatElapsed(Window->ElapsedMs() - 100));
+    EXPECT_LE(Window->ElapsedMs(), 2100);
 }
 
 TEST_F(Transport, ADeviceThatGoesAwayIsReportedOnceAndItsPortEnds)
 {
-    FormPort->PortDevices = {0, 1, -1, -1};
+    AssignPorts({0, 1, -1, -1});
     CompileText(QStringLiteral("t120 l4 cdef [17] l1 c"));
-    const QString compiled = Form->Memo1->toPlainText();
-    Form->BtnPlay->trigger();
+    const QString compiled = MessagePane().toPlainText();
+    Action("playAction").trigger();
     Run(500);
     Recording.Lose(1);
     Run(1000);
     const QString lost = QStringLiteral("ポート 2 の MIDI 出力デバイスが失われたため、そのポートの演奏を止めました");
-    EXPECT_EQ(Form->Memo1->toPlainText(), compiled.isEmpty() ? lost : compiled + QLatin1Char('\n') + lost);
-    EXPECT_TRUE(Form->Players->Items(1).Finished.load());
+    EXPECT_EQ(MessagePane().toPlainText(), compiled.isEmpty() ? lost : compiled + QLatin1Char('\n') + lost);
+    EXPECT_TRUE(Window->Players().Items(1).Finished.load());
     // Port 1 plays on to its end and the song then stops as always.
     Run(1500);
-    EXPECT_EQ(Form->TransportGroup->checkedAction(), Form->BtnStop);
-    EXPECT_EQ(Form->Memo1->toPlainText().count(lost), 1);
+    EXPECT_EQ(Find<QActionGroup>("transportGroup").checkedAction(), &Action("stopAction"));
+    EXPECT_EQ(MessagePane().toPlainText().count(lost), 1);
     Recording.Lose(1, false);
 }
 
 TEST_F(Transport, PlayWithNothingCompiledSpringsBack)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(1000);
     CompileSong(QString());
-    Form->BtnPlay->trigger();
-    ExpectState(Form->BtnStop, true, false, false, false, false);
+    Action("playAction").trigger();
+    ExpectState("stopAction", true, false, false, false, false);
     EXPECT_EQ(Label(), QStringLiteral("00:00:01"));
 }
 
@@ -219,15 +221,15 @@ TEST_F(Transport, PlayWithNothingCompiledSpringsBack)
 TEST_F(Transport, ASongCompiledWhilePausedStartsOver)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(1200);
-    Form->BtnTime->trigger();
+    Action("pauseAction").trigger();
     CompileSong(QStringLiteral("t120 l4 gab"));
-    ExpectState(Form->BtnStop, true, false, true, false, false);
-    Form->BtnPlay->trigger();
+    ExpectState("stopAction", true, false, true, false, false);
+    Action("playAction").trigger();
     Run(100);
     EXPECT_EQ(NotesOn(), std::vector<int>{67});
-    EXPECT_EQ(Form->ElapsedMs, 100);
+    EXPECT_EQ(Window->ElapsedMs(), 100);
 }
 
 TEST_F(Transport, DraggingTheBarWhileStoppedPlaysFromThere)
@@ -236,34 +238,34 @@ TEST_F(Transport, DraggingTheBarWhileStoppedPlaysFromThere)
     DragBarTo(960);
     Run(100);
     EXPECT_EQ(NotesOn(), std::vector<int>{64});
-    ExpectState(Form->BtnStop, true, false, true, true, false);
+    ExpectState("stopAction", true, false, true, true, false);
     Run(1500);
     EXPECT_EQ(NotesOn(), std::vector<int>{65});
-    ExpectState(Form->BtnStop, true, false, false, false, false);
+    ExpectState("stopAction", true, false, false, false, false);
 }
 
 TEST_F(Transport, DraggingTheBarWhilePausedPlaysFromThereAndPlayResumes)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(600);
-    Form->BtnTime->trigger();
+    Action("pauseAction").trigger();
     NotesOn();
     DragBarTo(1440);
     Run(100);
     EXPECT_EQ(NotesOn(), std::vector<int>{65});
-    ExpectState(Form->BtnTime, true, false, true, true, true);
-    Form->BtnPlay->trigger();
-    EXPECT_EQ(Form->ElapsedMs, 700) << "the resume path keeps the time";
-    ExpectState(Form->BtnPlay, true, true, true, true, false);
+    ExpectState("pauseAction", true, false, true, true, true);
+    Action("playAction").trigger();
+    EXPECT_EQ(Window->ElapsedMs(), 700) << "the resume path keeps the time";
+    ExpectState("playAction", true, true, true, true, false);
 }
 
 TEST_F(Transport, ABarReleaseBeforeAnyCompileEndsAtTheFirstRefresh)
 {
     DragBarTo(50);
-    EXPECT_TRUE(Form->DisplayTimer->isActive());
+    EXPECT_TRUE(Find<QTimer>("displayTimer").isActive());
     Run(100);
-    ExpectState(Form->BtnStop, false, false, false, false, false);
+    ExpectState("stopAction", false, false, false, false, false);
 }
 
 // Every event at tick 0: the longest port by the rule is an empty one, which the refresh must not
@@ -271,21 +273,21 @@ TEST_F(Transport, ABarReleaseBeforeAnyCompileEndsAtTheFirstRefresh)
 TEST_F(Transport, ASongAtTickZeroKeepsTheBarWhereItIs)
 {
     CompileSong(QStringLiteral("t120"));
-    Form->BtnPlay->trigger();
-    Form->DisplayTimerTimer();  // before the first tick of the players
-    EXPECT_EQ(Form->TrackBar->value(), 0);
+    Action("playAction").trigger();
+    Window->RefreshDisplay();  // before the first tick of the players
+    EXPECT_EQ(Find<QSlider>("positionBar").value(), 0);
     EXPECT_EQ(Label(), QStringLiteral("00:00:00"));
     Run(200);
-    ExpectState(Form->BtnStop, true, false, false, false, false);
+    ExpectState("stopAction", true, false, false, false, false);
 }
 
 TEST_F(Transport, ClosingDuringPlaybackSilencesThePortBeforeClosingIt)
 {
     CompileSong();
-    Form->BtnPlay->trigger();
+    Action("playAction").trigger();
     Run(600);
     Recording.ClearMessages();
-    Form.reset();
+    Window.reset();
     EXPECT_EQ(Recording.OpenDevices(), 0);
     std::vector<std::string> log;
     for (const auto& m : Recording.Messages())
@@ -304,17 +306,17 @@ TEST_F(Transport, ClosingDuringPlaybackSilencesThePortBeforeClosingIt)
 }
 
 // Puts the text in the editor (not compiled) with the cursor at the end of the given line.
-void PlaceCursor(TFormMain& form, const QString& mml, int line)
+void PlaceCursor(TMMLEditor& editor, const QString& mml, int line)
 {
-    form.MMLText->setPlainText(mml);
-    QTextCursor cursor(form.MMLText->document()->findBlockByNumber(line - 1));
+    editor.setPlainText(mml);
+    QTextCursor cursor(editor.document()->findBlockByNumber(line - 1));
     cursor.movePosition(QTextCursor::EndOfBlock);
-    form.MMLText->setTextCursor(cursor);
+    editor.setTextCursor(cursor);
 }
 
 TEST_F(Transport, PlayFromTheCursorStartsWithTheFirstEventOfItsLine)
 {
-    FormPort->PortDevices = {0, -1, -1, -1};
+    AssignPorts({0, -1, -1, -1});
     struct TCase {
         const char* Mml;
         int Line;
@@ -331,15 +333,15 @@ TEST_F(Transport, PlayFromTheCursorStartsWithTheFirstEventOfItsLine)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Mml);
-        PlaceCursor(*Form, QString::fromUtf8(c.Mml), c.Line);
-        Form->BtnPlayFromCursor->trigger();  // compiles the new text first
-        ExpectState(Form->BtnPlay, true, true, true, true, false);
-        EXPECT_EQ(Form->TrackBar->value(), c.Tick);
-        EXPECT_EQ(Form->TrackBar->maximum(), Form->Players->SongLength());
-        EXPECT_EQ(Form->MMLText->CursorLine(), c.Line) << "the cursor stays";
+        PlaceCursor(MMLEditor(), QString::fromUtf8(c.Mml), c.Line);
+        Action("playFromCursorAction").trigger();  // compiles the new text first
+        ExpectState("playAction", true, true, true, true, false);
+        EXPECT_EQ(Find<QSlider>("positionBar").value(), c.Tick);
+        EXPECT_EQ(Find<QSlider>("positionBar").maximum(), Window->Players().SongLength());
+        EXPECT_EQ(MMLEditor().CursorLine(), c.Line) << "the cursor stays";
         Run(100);
         EXPECT_EQ(NotesOn(), c.Notes);
-        Form->BtnStop->trigger();
+        Action("stopAction").trigger();
     }
 }
 
@@ -353,80 +355,80 @@ TEST_F(Transport, PlayFromTheCursorCompilesOnlyChangedText)
         Recording.ClearMessages();
         return reset;
     };
-    Form->MMLText->setTextCursor(QTextCursor(Form->MMLText->document()->lastBlock()));
-    Form->BtnPlayFromCursor->trigger();
+    MMLEditor().setTextCursor(QTextCursor(MMLEditor().document()->lastBlock()));
+    Action("playFromCursorAction").trigger();
     EXPECT_FALSE(compiled());
     Run(100);
-    Form->BtnTime->trigger();
-    EXPECT_TRUE(Form->ResumeOnPlay);
+    Action("pauseAction").trigger();
+    EXPECT_TRUE(Window->ResumeOnPlay());
 
     Type(QStringLiteral("f"));
-    QApplication::setActiveWindow(Form.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-    Form->MMLText->setFocus();
-    QTest::keyClick(Form->MMLText, Qt::Key_F5, Qt::ControlModifier);
+    QApplication::setActiveWindow(Window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    MMLEditor().setFocus();
+    QTest::keyClick(&MMLEditor(), Qt::Key_F5, Qt::ControlModifier);
     EXPECT_TRUE(compiled());
-    EXPECT_FALSE(Form->ResumeOnPlay) << "the song plays from the cursor, not from where it was paused";
+    EXPECT_FALSE(Window->ResumeOnPlay()) << "the song plays from the cursor, not from where it was paused";
     Run(100);
     EXPECT_EQ(NotesOn(), std::vector<int>{65}) << "the text as typed: f, where the cursor is";
 }
 
 TEST_F(Transport, PlayFromTheCursorStopsAtACompileError)
 {
-    FormPort->PortDevices = {0, -1, -1, -1};
-    PlaceCursor(*Form, QStringLiteral("t120 c\nx\nd"), 3);
-    Form->BtnPlayFromCursor->trigger();
+    AssignPorts({0, -1, -1, -1});
+    PlaceCursor(MMLEditor(), QStringLiteral("t120 c\nx\nd"), 3);
+    Action("playFromCursorAction").trigger();
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
-    ExpectState(Form->BtnStop, true, false, true, false, false);
-    EXPECT_EQ(Form->MMLText->CursorLine(), 2);
+    ExpectState("stopAction", true, false, true, false, false);
+    EXPECT_EQ(MMLEditor().CursorLine(), 2);
 
     // Nothing at or after the cursor sounds: nothing starts.
-    PlaceCursor(*Form, QStringLiteral("t120 c\n\n"), 3);
-    Form->BtnPlayFromCursor->trigger();
-    ExpectState(Form->BtnStop, true, false, true, false, false);
+    PlaceCursor(MMLEditor(), QStringLiteral("t120 c\n\n"), 3);
+    Action("playFromCursorAction").trigger();
+    ExpectState("stopAction", true, false, true, false, false);
 }
 
 TEST_F(Transport, TheFollowMarkShowsTheLineOfTheLastNoteOfTheLongestPort)
 {
     // Port 1 ends first; port 2, which plays longest, is the one followed.
-    FormPort->PortDevices = {0, 1, -1, -1};
+    AssignPorts({0, 1, -1, -1});
     CompileText(QStringLiteral("t120 l4 c\n[17] t120 l4 d\ne\n\nf"));
-    Form->MMLText->moveCursor(QTextCursor::Start);
-    Form->BtnPlay->trigger();
+    MMLEditor().moveCursor(QTextCursor::Start);
+    Action("playAction").trigger();
     Run(100);
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 0) << "off at first";
+    EXPECT_EQ(MMLEditor().PlayingLine(), 0) << "off at first";
 
-    Form->BtnFollow->trigger();
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 2) << "shown at once when switched on while playing";
+    Action("followAction").trigger();
+    EXPECT_EQ(MMLEditor().PlayingLine(), 2) << "shown at once when switched on while playing";
     Run(500);
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 3);
+    EXPECT_EQ(MMLEditor().PlayingLine(), 3);
     Run(500);
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 5);
-    EXPECT_EQ(Form->MMLText->textCursor().position(), 0) << "the user's cursor stays";
+    EXPECT_EQ(MMLEditor().PlayingLine(), 5);
+    EXPECT_EQ(MMLEditor().textCursor().position(), 0) << "the user's cursor stays";
 
-    Form->BtnFollow->trigger();
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 0);
+    Action("followAction").trigger();
+    EXPECT_EQ(MMLEditor().PlayingLine(), 0);
 }
 
 TEST_F(Transport, TheFollowMarkScrollsToTheMusicOnlyWhenSwitchedOn)
 {
     CompileSong(QStringLiteral("t120 l4 c") + QString(QStringLiteral("\n")).repeated(200) + QStringLiteral("d"));
-    Form->MMLText->moveCursor(QTextCursor::Start);
-    QScrollBar* scroll = Form->MMLText->verticalScrollBar();
-    Form->BtnPlay->trigger();
+    MMLEditor().moveCursor(QTextCursor::Start);
+    QScrollBar* scroll = MMLEditor().verticalScrollBar();
+    Action("playAction").trigger();
     Run(600);
     EXPECT_EQ(scroll->value(), 0);
 
-    Form->BtnStop->trigger();
-    Form->BtnFollow->trigger();
-    Form->BtnPlay->trigger();
+    Action("stopAction").trigger();
+    Action("followAction").trigger();
+    Action("playAction").trigger();
     Run(100);
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 1);
+    EXPECT_EQ(MMLEditor().PlayingLine(), 1);
     EXPECT_EQ(scroll->value(), 0);
     Run(500);
-    EXPECT_EQ(Form->MMLText->PlayingLine(), 201);
+    EXPECT_EQ(MMLEditor().PlayingLine(), 201);
     EXPECT_GT(scroll->value(), 150) << "the line played is in sight";
-    EXPECT_EQ(Form->MMLText->textCursor().position(), 0);
+    EXPECT_EQ(MMLEditor().textCursor().position(), 0);
 }
 
 TEST(ElapsedTime, Formats)
@@ -436,7 +438,7 @@ TEST(ElapsedTime, Formats)
         {60000, "00:01:00"},    {3599999, "00:59:59"},    {3600000, "01:00:00"},      {86400000, "24:00:00"},
         {360000000, "100:00:00"}, {5000000000, "1388:53:20"},
     };
-    for (const auto& [ms, text] : cases) EXPECT_EQ(TFormMain::FormatElapsed(ms), QString::fromLatin1(text)) << ms;
+    for (const auto& [ms, text] : cases) EXPECT_EQ(TMainWindow::FormatElapsed(ms), QString::fromLatin1(text)) << ms;
 }
 
 }  // namespace

@@ -5,17 +5,17 @@
 #include <QSlider>
 #include <functional>
 
-class TTrackBarEx : public QSlider {
+class TPositionBar : public QSlider {
 public:
     using TMouseEvent = std::function<void()>;
 
-    explicit TTrackBarEx(QWidget* parent = nullptr);
+    explicit TPositionBar(QWidget* parent = nullptr);
 
     // Called after the slider has handled the press or release itself.
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
 
-    // Public, so that tests and owners can press and release the bar as the mouse does.
+protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 };

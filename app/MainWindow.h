@@ -1,0 +1,227 @@
+// The main window: the MML editor and its documents, Compile, the transport with its elapsed-time
+// display and position bar, and the message pane.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "playback/Clock.h"
+#include "app/MMLEditor.h"
+#include "compiler/Compiler.h"
+#include "playback/Players.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QShortcut;
+class QSplitter;
+class QTimer;
+class QToolBar;
+class TPortDialog;
+class TPositionBar;
+
+class TMainWindow : public QMainWindow {
+public:
+    // clock is what the elapsed-time display and the players count with.
+    explicit TMainWindow(TClock& clock = SystemClock(), QWidget* parent = nullptr);
+    ~TMainWindow() override;
+
+    // The port dialog whose assignment every compile opens; without one no device opens.
+    void SetPortDialog(TPortDialog* dialog) { portDialog_ = dialog; }
+
+    // ---- Documents ----
+    // Save: to the document's file, or to a name the user chooses. False when nothing was written
+    // (cancelled, overwrite declined, or the write failed, which is reported).
+    bool Save();
+    bool SaveAs();
+    // The file the document was opened from or last saved to; empty for a new, unnamed document.
+    const QString& FileName() const { return fileName_; }
+
+    // ---- Compile and the transport as the user meets them ----
+    // A compile runs on its worker thread.
+    bool Compiling() const { return compiling_; }
+    // The four port players: what the compiled song sounds on.
+    const TMidis& Players() const { return *players_; }
+    // Milliseconds of playing time, which the elapsed-time display shows.
+    std::int64_t ElapsedMs() const { return elapsedMs_; }
+    // Play goes on from where the song was paused, slowed or sped up, rather than starting over.
+    bool ResumeOnPlay() const { return resumeOnPlay_; }
+    // The display refresh, which the display timer runs every 100 ms while a song plays: elapsed
+    // time, bar position, the playing line, and the end of the song. Public so that a clock that
+    // is moved by hand can run it at its own pace.
+    void RefreshDisplay();
+
+    // "hh:mm:ss" of a playing time in milliseconds; the hours grow past two digits.
+    static QString FormatElapsed(std::int64_t ms);
+    // The name a document is written under: the chosen path with its extension made .QVR.
+    static QString DocumentFileName(const QString& chosen);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // The close query: unsaved text is offered for saving, and Cancel keeps the window open.
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateToolBar();
+    void CreateMenus();
+    void CreateCentralArea();
+    void CreateStatusBar();
+
+    // ---- Document commands ----
+    void New();
+    void Open();
+    // The modified-state rule, run at every change of the editor's text.
+    void ApplyModifiedState();
+    // Insert toggles between insert and overwrite typing.
+    void ToggleOverwrite();
+    // Offers to save modified text. False when the user cancelled or the save did not happen:
+    // the action that asked must not go on.
+    bool MaybeSave();
+    // Asks for a name and saves under it; false when nothing was written.
+    bool SaveWithDialog();
+    // Asks before a file that exists is replaced; false when the user declined.
+    bool ConfirmOverwrite(const QString& path);
+    // Writes the document; a failure is reported and answers false.
+    bool WriteDocument(const QString& path);
+    // The only place that names the document: fileName_, the caption, and a clear modified flag.
+    void SetCurrentFile(const QString& path);
+    // Replaces the editor's text by the program (New, Open): unmodified, and not yet compiled.
+    void ReplaceText(const QString& text);
+    // The editor's text with LF line ends, every character as typed (toPlainText would turn
+    // no-break spaces into spaces).
+    QString EditorText() const;
+
+    // ---- Compile, ports, version ----
+    // Compiles the text on a worker thread while the window stays responsive; Escape or 停止
+    // cancels, leaving the previous song loaded. Returns when the compile has ended.
+    void Compile();
+    // Asks a compile in progress to end; nothing happens when none runs.
+    void CancelCompile();
+    // Enables what may not run during a compile again, or disables it.
+    void SetCompiling(bool value);
+    // Compiles the text when it changed since the last compile (or was never compiled); false
+    // when there is no compiled piece of the present text to use (a device failed or an error
+    // was shown).
+    bool EnsureCompiled();
+    void OpenPortDialog();
+    void ShowVersion();
+
+    // ---- Transport ----
+    void Play();
+    // The players keep their place, so that the next Play continues from there.
+    void Pause();
+    void Slow();
+    void Fast();
+    void Stop();
+    // Plays from the first event that the text at the cursor's line (or the first line after it
+    // that makes any) made, compiling first when the text changed since the last compile.
+    void PlayFromCursor();
+    // Shows the playing line, following the music, while the toggle is on, and clears it when off.
+    void ApplyFollow();
+    // A press on the position bar holds the display; the release seeks to where the bar was left.
+    void BeginSeek();
+    void EndSeek();
+    void SetSpeedFactor(double factor);
+    TMidis& Midis() const { return *players_; }
+    // What Play and play from the cursor do once the players run: Pause, Slow and Fast become
+    // possible and the refresh starts.
+    void StartRefresh();
+    // Marks the line of the note the longest port sent last; RestartFollow forgets what was sent
+    // before the players' present place (after a seek).
+    void ShowPlayingLine();
+    void RestartFollow();
+    // Tells in the pane, once per opening of the ports, of each port whose device went away.
+    void ReportLostDevices();
+
+    // ---- Export ----
+    // The text as it stands, compiled first when it changed, as a Standard MIDI File.
+    void ExportMidi();
+    // The same rendered through the built-in synthesizer into a WAV file, with a progress dialog
+    // whose Cancel leaves no file behind.
+    void ExportWav();
+    // EnsureCompiled, and a box when the piece has no events: false when there is nothing to export.
+    bool PieceToExport();
+    // The file an export writes to, chosen by the user; empty when cancelled or not to be replaced.
+    QString ChooseExportFile(const QString& filter, const QString& suffix);
+
+    // ---- Widgets and actions ----
+    // Each bears its field's name as its object name, which is how the tests find it. A command
+    // that is both in a menu and on the tool bar is one action in both places.
+    QToolBar* toolBar = nullptr;
+    QMenu* fileMenu = nullptr;
+    QMenu* playMenu = nullptr;  // Compile, the transport, play from the cursor, follow
+    QAction* newAction = nullptr;
+    QAction* openAction = nullptr;
+    QAction* saveAction = nullptr;
+    QAction* saveAsAction = nullptr;
+    QAction* exportMidiAction = nullptr;
+    QAction* exportWavAction = nullptr;
+    QAction* exitAction = nullptr;
+    QAction* compileAction = nullptr;
+    QAction* playAction = nullptr;
+    QAction* pauseAction = nullptr;
+    QAction* slowAction = nullptr;
+    QAction* fastAction = nullptr;
+    QAction* stopAction = nullptr;
+    QAction* playFromCursorAction = nullptr;
+    QAction* followAction = nullptr;  // checkable: show the playing line
+    QAction* portAction = nullptr;
+    QAction* versionAction = nullptr;
+    QActionGroup* transportGroup = nullptr;
+    QShortcut* cancelCompileShortcut = nullptr;  // Escape, only while a compile runs
+    // The tool bar's Save button, which is disabled once the text is saved (see ApplyModifiedState).
+    QWidget* saveButton = nullptr;
+    TPositionBar* positionBar = nullptr;
+    QLabel* timeLabel = nullptr;
+    QSplitter* splitter = nullptr;
+    TMMLEditor* editor = nullptr;
+    QPlainTextEdit* messagePane = nullptr;
+    QLabel* modifiedPanel = nullptr;    // 変更有り while the text has unsaved changes
+    QLabel* typingModePanel = nullptr;  // 挿入 or 上書き
+    QLabel* compilePanel = nullptr;     // コンパイル中… while a long compile runs
+    // Drives the display refresh.
+    QTimer* displayTimer = nullptr;
+
+    // ---- State ----
+    TClock& clock_;
+    // The four port players; the song they hold is song_'s, loaded at each compile.
+    std::unique_ptr<TMidis> players_;
+    // The port dialog whose assignment every compile opens; none opens no device.
+    TPortDialog* portDialog_ = nullptr;
+    QString fileName_;  // empty for a new, unnamed document
+    bool overwriteMode_ = false;
+    bool shown_ = false;
+    bool barDragging_ = false;
+    bool resumeOnPlay_ = false;
+    // Milliseconds of playing time. 64 bits, so that a run of weeks cannot overflow the count.
+    std::int64_t elapsedMs_ = 0;
+    // Clock time (microseconds) up to which elapsedMs_ counts.
+    std::uint64_t lastTick_ = 0;
+    // The text of the last compile, when it ran to its end (a device that fails to open stops it
+    // first), and whether it reported an error.
+    bool compiled_ = false;
+    QString compiledText_;
+    bool compileFailed_ = false;
+    // The song of the last compile that ran to its end: what exports write.
+    TSong song_;
+    // Compiles on the worker thread, one compile at a time.
+    TMML compiler_;
+    // A compile runs on its worker thread; a cancel was asked for; the window was asked to close
+    // meanwhile, which it does once the compile has ended.
+    bool compiling_ = false;
+    bool cancelCompile_ = false;
+    bool closeAfterCompile_ = false;
+    std::array<bool, TMidis::PortCount> lostReported_{};
+    // The playing line's search: the events of port followPort_ before followScanned_ have been
+    // looked at, and the last note-on among them was made on line followLine_.
+    int followPort_ = -1;
+    int followScanned_ = 0;
+    int followLine_ = 0;
+};
