@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 
 int RunEvents(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunDevices(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -6,7 +6,7 @@
 #include "cli/Cli.h"
 #include "cli/Json.h"
 #include "cli/Options.h"
-#include "compiler/MMLtoMID.h"
+#include "compiler/Compiler.h"
 #include "song/Timeline.h"
 
 namespace {
