@@ -1,6 +1,7 @@
 // The subcommands of quaverly-cli. Each takes its own arguments (without the subcommand's name)
 // and returns the process exit status: 0 done, 1 the piece has an error, 2 a usage or file error,
 // 3 a device could not be opened or went away while playing, 130 playing was interrupted (Ctrl+C).
+// RunDevices, RunPlay and RunRender are built into the device module, not into quaverly-cli itself.
 #pragma once
 
 #include <iosfwd>
@@ -14,6 +15,12 @@ int RunDevices(const std::vector<std::string>& args, std::ostream& out, std::ost
 int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunRender(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+
+// devices, play and render live in the device module (cli/DeviceModule.h): this loads it on first
+// use and runs command there. When the module cannot be found or loaded, err is told which file
+// and why, and the status is 3, as for a device that cannot be opened.
+int RunDeviceCommand(const std::string& command, const std::vector<std::string>& args, std::istream& in,
+                     std::ostream& out, std::ostream& err);
 
 // Reads the document and compiles it into song, every port starting from a fresh player's tempo.
 // False when the document cannot be read (err is told why): exit status 2. A compile error is in

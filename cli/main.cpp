@@ -33,10 +33,9 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "events") return RunEvents(args, std::cin, std::cout, std::cerr);
-    if (command == "devices") return RunDevices(args, std::cout, std::cerr);
-    if (command == "play") return RunPlay(args, std::cin, std::cout, std::cerr);
     if (command == "export") return RunExport(args, std::cin, std::cout, std::cerr);
-    if (command == "render") return RunRender(args, std::cin, std::cout, std::cerr);
+    if (command == "devices" || command == "play" || command == "render")
+        return RunDeviceCommand(command, args, std::cin, std::cout, std::cerr);
     if (command == "-h" || command == "--help" || command == "help") {
         Usage(std::cout);
         return 0;

@@ -331,6 +331,78 @@ TEST(CliInput, RefusesWhatIsNotARegularFile)
     std::remove(fifo.c_str());
 }
 
+// events and export only compile and write: they start without RtMidi, FluidSynth and what those
+// bring, which the device commands load from the device module when they run. The dynamic
+// loader's own log names every object mapped, linked or loaded later, so it shows both.
+TEST(CliStartUp, OnlyDeviceCommandsLoadTheDeviceLibraries)
+{
+    const auto loaded = [](const std::string& args) {
+        const std::string log = TempPath("loader.log");
+        const std::string command =
+            "LD_DEBUG=files " + std::string(QUAVERLY_CLI) + " " + args + " </dev/null >/dev/null 2>" + log;
+        const int status = std::system(command.c_str());
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(log));
+    };
+    const char* const deviceLibraries[] = {"quaverly-devices", "fluidsynth", "rtmidi", "libSDL", "pulse", "libjack",
+                                           "libasound", "sndfile", "libX11", "wayland"};
+    for (const std::string args : {"events -", "export - -o /dev/null"}) {
+        const auto [status, log] = loaded(args);
+        EXPECT_EQ(status, 0) << args;
+        ASSERT_NE(log.find("libstdc++"), std::string::npos) << args << ": no loader log\n" << log;
+        for (const char* library : deviceLibraries) EXPECT_EQ(log.find(library), std::string::npos) << args << ": " << library;
+    }
+    const auto [status, log] = loaded("devices");
+    EXPECT_EQ(status, 0) << log;
+    for (const char* library : {"quaverly-devices", "fluidsynth", "rtmidi"})
+        EXPECT_NE(log.find(library), std::string::npos) << "devices: " << library;
+    const CliRun devices = Cli("devices");
+    EXPECT_EQ(devices.Status, 0) << devices.Err;
+    EXPECT_EQ(devices.Out.rfind("0: 内蔵シンセサイザー A\n1: 内蔵シンセサイザー B\n", 0), 0u) << devices.Out;
+}
+
+// A program without its device module (a copy, a broken installation) still compiles; the device
+// commands say which file they could not load, and why, with exit status 3.
+TEST(CliStartUp, MissingOrBrokenDeviceModuleIsReported)
+{
+    const std::string folder = TempPath("lonely");
+    ASSERT_EQ(std::system(("rm -rf " + folder + " && mkdir -p " + folder + "/bin && cp " + QUAVERLY_CLI + " " +
+                           folder + "/bin/quaverly-cli")
+                              .c_str()),
+              0);
+    const std::string copy = folder + "/bin/quaverly-cli";
+    const auto run = [&](const std::string& args) {
+        const std::string out = TempPath("lonely.out"), err = TempPath("lonely.err");
+        const int status = std::system((copy + " " + args + " </dev/null >" + out + " 2>" + err).c_str());
+        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+    };
+    const CliRun events = run("events -");
+    EXPECT_EQ(events.Status, 0) << events.Err;
+    EXPECT_EQ(events.Out, Players);
+
+    const std::string prefix = "演奏用のモジュールを読み込めません: ";
+    // Nowhere to be found: the place an installed program looks in is named, inside the copy's prefix.
+    for (const std::string& args : std::vector<std::string>{"devices", "play -", "render - -o " + folder + "/out.wav"}) {
+        const CliRun missing = run(args);
+        EXPECT_EQ(missing.Status, 3) << args;
+        EXPECT_EQ(missing.Out, "") << args;
+        EXPECT_EQ(missing.Err.rfind(prefix + folder + "/", 0), 0u) << args << ": " << missing.Err;
+        const std::string end = "/quaverly/quaverly-devices.so (ファイルがありません)\n";
+        EXPECT_TRUE(missing.Err.size() > end.size() && missing.Err.substr(missing.Err.size() - end.size()) == end)
+            << args << ": " << missing.Err;
+    }
+    EXPECT_FALSE(std::ifstream(folder + "/out.wav").good());
+
+    // Beside the program but no module: that file, and the loader's reason.
+    std::ofstream(folder + "/bin/quaverly-devices.so") << "not a module\n";
+    const CliRun broken = run("devices");
+    EXPECT_EQ(broken.Status, 3);
+    EXPECT_EQ(broken.Out, "");
+    const std::string named = prefix + folder + "/bin/quaverly-devices.so (";
+    EXPECT_EQ(broken.Err.rfind(named, 0), 0u) << broken.Err;
+    EXPECT_GT(broken.Err.size(), named.size() + 2) << "no reason given: " << broken.Err;
+    EXPECT_EQ(std::system(("rm -rf " + folder).c_str()), 0);
+}
+
 TEST(Json, StringsAndNumbers)
 {
     EXPECT_EQ(JsonString("[a]  c\r\nd \"q\" \\ \t\x01 行"), "\"[a]  c\\r\\nd \\\"q\\\" \\\\ \\t\\u0001 行\"");
