@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <QTextBlock>
 #include <algorithm>
 
@@ -49,8 +50,59 @@ TMMLEditor::TMMLEditor(QWidget* parent) : QPlainTextEdit(parent)
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { UpdateMarks(); });
     // The error line belongs to the text as compiled: any edit may have moved it.
     connect(this, &QPlainTextEdit::textChanged, this, [this] { ClearErrorLine(); });
+    baseFont_ = font();
     UpdateGutterWidth();
+    UpdateTabStops();
     UpdateMarks();
+}
+
+void TMMLEditor::GoToLine(int line)
+{
+    setTextCursor(QTextCursor(BlockOfLine(line)));
+    ensureCursorVisible();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void TMMLEditor::SetBaseFont(const QFont& font)
+{
+    baseFont_ = font;
+    setFont(font);
+}
+
+int TMMLEditor::FontPointSize() const
+{
+    // A font given in pixels has no point size of its own: the screen's resolution tells it.
+    return font().pointSize() > 0 ? font().pointSize() : QFontInfo(font()).pointSize();
+}
+
+void TMMLEditor::SetFontPointSize(int points)
+{
+    QFont zoomed = font();
+    zoomed.setPointSize(std::clamp(points, MinFontPoints, MaxFontPoints));
+    setFont(zoomed);
+}
+
+void TMMLEditor::SetTabWidth(int characters)
+{
+    tabWidth_ = std::clamp(characters, 1, MaxTabWidth);
+    UpdateTabStops();
+}
+
+void TMMLEditor::UpdateTabStops()
+{
+    setTabStopDistance(tabWidth_ * fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+}
+
+void TMMLEditor::wheelEvent(QWheelEvent* event)
+{
+    if (!event->modifiers().testFlag(Qt::ControlModifier)) {
+        QPlainTextEdit::wheelEvent(event);
+        return;
+    }
+    const int steps = event->angleDelta().y();
+    if (steps > 0) ZoomIn();
+    if (steps < 0) ZoomOut();
+    event->accept();
 }
 
 int TMMLEditor::CursorLine() const { return textCursor().blockNumber() + 1; }
@@ -144,7 +196,10 @@ void TMMLEditor::resizeEvent(QResizeEvent* event)
 void TMMLEditor::changeEvent(QEvent* event)
 {
     QPlainTextEdit::changeEvent(event);
-    if (event->type() == QEvent::FontChange) UpdateGutterWidth();
+    if (event->type() == QEvent::FontChange) {
+        UpdateGutterWidth();
+        UpdateTabStops();
+    }
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
         highlighter_->SetDark(DarkPalette());
         UpdateMarks();

@@ -23,6 +23,26 @@ public:
     void MarkPlayingLine(int line, bool reveal);
     int PlayingLine() const { return playingLine_; }
 
+    // Puts the cursor at the start of the line (clamped to the text), shows it and takes the focus.
+    void GoToLine(int line);
+
+    // The font the zoom starts from and Ctrl+0 goes back to.
+    void SetBaseFont(const QFont& font);
+    // The editor's font size in points; the zoom keeps it within MinFontPoints..MaxFontPoints.
+    int FontPointSize() const;
+    void SetFontPointSize(int points);
+    void ZoomIn() { SetFontPointSize(FontPointSize() + 1); }
+    void ZoomOut() { SetFontPointSize(FontPointSize() - 1); }
+    void ResetZoom() { setFont(baseFont_); }
+    static constexpr int MinFontPoints = 6;
+    static constexpr int MaxFontPoints = 72;
+
+    // The distance between tab stops, in characters of the editor's font; it follows the zoom.
+    int TabWidth() const { return tabWidth_; }
+    void SetTabWidth(int characters);
+    static constexpr int DefaultTabWidth = 8;
+    static constexpr int MaxTabWidth = 16;
+
     TMMLHighlighter* Highlighter() const { return highlighter_; }
     // The gutter: its width for the number of lines, and its painting.
     int LineNumberAreaWidth() const;
@@ -32,10 +52,13 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Ctrl with the wheel zooms, as in every editor; without, the view scrolls.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     bool DarkPalette() const;
     void UpdateGutterWidth();
+    void UpdateTabStops();
     void UpdateGutter(const QRect& rect, int dy);
     // The extra selections: the current line, the playing line, the error line, in that order,
     // so the error shows over the others.
@@ -46,4 +69,6 @@ private:
     QWidget* lineNumberArea_ = nullptr;
     int errorLine_ = 0;
     int playingLine_ = 0;
+    QFont baseFont_;
+    int tabWidth_ = DefaultTabWidth;
 };

@@ -12,6 +12,7 @@
 #include "song/Exception.h"
 #include "app/Fonts.h"
 #include "app/PortDialog.h"
+#include "devices/Devices.h"
 #include "playback/MidiOut.h"
 
 namespace {
@@ -21,6 +22,28 @@ namespace {
 constexpr int NoDeviceItems = 1;
 
 int DeviceOfItem(int item) { return item < NoDeviceItems ? -1 : item - NoDeviceItems; }
+
+// The names of the service's devices by number, as the service gives them.
+QStringList DeviceNames(TMidiOutService& service)
+{
+    QStringList names;
+    const int count = service.DeviceCount();
+    for (int id = 0; id < count; ++id) names << QString::fromStdString(service.DeviceName(id));
+    return names;
+}
+
+// The first start's assignment: the built-in synthesizer on every port, so that the first Play
+// sounds without a visit to this dialog. A port whose device the machine lacks gets none.
+TPortEntries InitialEntries(const QStringList& devices)
+{
+    TPortEntries entries{};
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const QString name = QString::fromUtf8(BuiltinSynthNames[port]);
+        const auto device = static_cast<int>(devices.indexOf(name));
+        if (device >= 0) entries[static_cast<std::size_t>(port)] = {device, name};
+    }
+    return entries;
+}
 
 }  // namespace
 
@@ -83,11 +106,29 @@ void TPortDialog::LoadAssignment()
     // The lists are filled and the assignment shown even when a stored value was damaged; the
     // error is raised only once the dialog is usable.
     std::exception_ptr unreadable;
+    bool stored = true;
     try {
-        TPortSettings::Read(portDevices_);
+        stored = TPortSettings::Read(stored_);
     } catch (const Exception&) {
         unreadable = std::current_exception();
     }
+    const QStringList devices = DeviceNames(MidiOutService());
+    if (!stored) {
+        stored_ = InitialEntries(devices);
+        // Stored as any choice is. Without any of the devices there is nothing to keep, and the
+        // next start tries again.
+        if (stored_ != TPortEntries{}) {
+            try {
+                TPortSettings::Write(stored_);
+            } catch (const Exception&) {
+                unreadable = std::current_exception();
+            }
+        }
+    }
+    std::array<bool, TSong::PortCount> missing{};
+    portDevices_ = TPortSettings::FindDevices(stored_, devices, missing);
+    for (std::size_t port = 0; port < missing.size(); ++port)
+        missing_[port] = missing[port] ? stored_[port].Name : QString();
     FillDeviceLists();
     ShowAssignment();
     if (unreadable) std::rethrow_exception(unreadable);
@@ -138,6 +179,8 @@ void TPortDialog::AcceptChoice()
         }
     }
     portDevices_ = chosen;
+    // The user has seen the ports without their missing devices and confirmed what is shown.
+    missing_ = {};
     accept();
 }
 
@@ -152,5 +195,17 @@ void TPortDialog::done(int result)
     QDialog::done(result);
     // The dialog is closed first: a settings file that cannot be written must not keep the user
     // in the dialog.
-    Guarded([this] { TPortSettings::Write(portDevices_); });
+    Guarded([this] {
+        TMidiOutService& service = MidiOutService();
+        TPortEntries entries{};
+        for (std::size_t port = 0; port < entries.size(); ++port) {
+            const int device = portDevices_[port];
+            if (!missing_[port].isEmpty())
+                entries[port] = stored_[port];
+            else
+                entries[port] = {device, device < 0 ? QString() : QString::fromStdString(service.DeviceName(device))};
+        }
+        TPortSettings::Write(entries);
+        stored_ = entries;
+    });
 }

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdint>
 
 #include "formats/Chars.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-// The settings file is the program's own file of four numbers; anything larger is not it.
+// The settings file is the program's own file of four numbers and names; anything larger is not it.
 constexpr qint64 MaxSettingsBytes = 1024 * 1024;
 
 [[noreturn]] void RaiseUnreadable(const QString& what, const QString& path)
@@ -209,6 +210,8 @@ TPortSettings::TValue UnescapeValue(QByteArrayView value)
 
 QString TPortSettings::Key(int port) { return QStringLiteral("PORT%1").arg(port + 1); }
 
+QString TPortSettings::NameKey(int port) { return QStringLiteral("PORT%1NAME").arg(port + 1); }
+
 QString TPortSettings::FileName()
 {
     // Where QSettings keeps a user's INI file for this organization and application.
@@ -216,8 +219,14 @@ QString TPortSettings::FileName()
            QLatin1Char('/') + Application + QStringLiteral(".ini");
 }
 
-std::array<TPortSettings::TValue, TSong::PortCount> TPortSettings::ParseValues(const QByteArray& ini)
+namespace {
+
+// The values of one key per port, key(port) naming it.
+template <class TKey>
+std::array<TPortSettings::TValue, TSong::PortCount> ParseKeys(const QByteArray& ini, TKey key)
 {
+    using TValue = TPortSettings::TValue;
+    const QString& Group = TPortSettings::Group;
     std::array<TValue, TSong::PortCount> values{};
     QByteArrayView data(ini);
     if (data.startsWith("\xef\xbb\xbf")) data = data.sliced(3);
@@ -235,48 +244,141 @@ std::array<TPortSettings::TValue, TSong::PortCount> TPortSettings::ParseValues(c
             continue;
         }
         if (!inGroup || equals < 0) continue;
-        const QString key = UnescapeKey(line.first(equals - start).trimmed());
+        const QString name = UnescapeKey(line.first(equals - start).trimmed());
         for (int port = 0; port < TSong::PortCount; ++port)
-            if (key == Key(port)) values[static_cast<std::size_t>(port)] = UnescapeValue(line.sliced(equals - start + 1));
+            if (name == key(port)) values[static_cast<std::size_t>(port)] = UnescapeValue(line.sliced(equals - start + 1));
     }
     return values;
 }
 
-void TPortSettings::Read(TPortDevices& devices) { Read(FileName(), devices); }
+}  // namespace
 
-void TPortSettings::Write(const TPortDevices& devices) { Write(FileName(), devices); }
-
-void TPortSettings::Read(const QString& path, TPortDevices& devices)
+std::array<TPortSettings::TValue, TSong::PortCount> TPortSettings::ParseValues(const QByteArray& ini)
 {
-    devices = {-1, -1, -1, -1};
+    return ParseKeys(ini, &TPortSettings::Key);
+}
+
+std::array<TPortSettings::TValue, TSong::PortCount> TPortSettings::ParseNames(const QByteArray& ini)
+{
+    return ParseKeys(ini, &TPortSettings::NameKey);
+}
+
+QByteArray TPortSettings::EscapeValue(const QString& text)
+{
+    // Always quoted, so that blanks at either end, ';', ',' and '=' are kept as they are. A
+    // leading @ is doubled as QSettings does, or it would mark data of another kind.
+    QByteArray out = "\"";
+    if (text.startsWith(QLatin1Char('@'))) out += '@';
+    bool hexEscaped = false;
+    qsizetype plain = 0;  // the start of the run of characters written as they are
+    const auto flush = [&](qsizetype end) {
+        out += QStringView(text).sliced(plain, end - plain).toUtf8();
+        plain = end + 1;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t code = text[i].unicode();
+        if (hexEscaped && code < 0x80 && HexValue(static_cast<char>(code)) >= 0) {
+            // A hex digit right after \x would be read as part of that escape.
+            flush(i);
+            out += "\\x" + QByteArray::number(code, 16);
+            continue;
+        }
+        hexEscaped = false;
+        if (code == '\\' || code == '"') {
+            flush(i);
+            out += '\\';
+            out += static_cast<char>(code);
+        } else if (QChar::isHighSurrogate(code) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;  // a pair is one character, written as it is
+        } else if (code < 0x20 || code == 0x7F || QChar::isSurrogate(code)) {
+            // A lone surrogate has no UTF-8 form; the escape keeps it.
+            flush(i);
+            out += "\\x" + QByteArray::number(code, 16);
+            hexEscaped = true;
+        }
+    }
+    flush(text.size());
+    out += '"';
+    return out;
+}
+
+TPortDevices TPortSettings::FindDevices(const TPortEntries& entries, const QStringList& devices,
+                                        std::array<bool, TSong::PortCount>& missing)
+{
+    TPortDevices found{-1, -1, -1, -1};
+    missing = {};
+    const auto taken = [&found](int device) { return std::find(found.begin(), found.end(), device) != found.end(); };
+    // The entries whose stored number still bears their name keep it first, so that a second
+    // device of the same name cannot take it from them.
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const TPortEntry& entry = entries[static_cast<std::size_t>(port)];
+        if (entry.Name.isEmpty()) {
+            found[static_cast<std::size_t>(port)] = entry.Device;
+        } else if (entry.Device >= 0 && entry.Device < devices.size() && devices[entry.Device] == entry.Name) {
+            found[static_cast<std::size_t>(port)] = entry.Device;
+        }
+    }
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const TPortEntry& entry = entries[static_cast<std::size_t>(port)];
+        if (entry.Name.isEmpty() || found[static_cast<std::size_t>(port)] >= 0) continue;
+        for (int device = 0; device < devices.size(); ++device) {
+            if (devices[device] == entry.Name && !taken(device)) {
+                found[static_cast<std::size_t>(port)] = device;
+                break;
+            }
+        }
+        missing[static_cast<std::size_t>(port)] = found[static_cast<std::size_t>(port)] < 0;
+    }
+    return found;
+}
+
+bool TPortSettings::Read(TPortEntries& entries) { return Read(FileName(), entries); }
+
+void TPortSettings::Write(const TPortEntries& entries) { Write(FileName(), entries); }
+
+bool TPortSettings::Read(const QString& path, TPortEntries& entries)
+{
+    entries = {};
+    if (!QFileInfo::exists(path)) return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return;  // a missing file is no assignment yet
+    if (!file.open(QIODevice::ReadOnly)) return true;  // there, but unreadable: no assignment
     const QByteArray bytes = file.read(MaxSettingsBytes + 1);
     if (bytes.size() > MaxSettingsBytes) RaiseUnreadable(Group, path);
     const auto values = ParseValues(bytes);
+    const auto names = ParseNames(bytes);
     QString unreadable;
+    // The other values are still read, so one damaged value does not cost the user the whole
+    // assignment.
+    const auto noteUnreadable = [&unreadable](const TValue& value, const QString& key) {
+        if (value.Kind == TValue::Unreadable && unreadable.isEmpty()) unreadable = key;
+    };
     for (int port = 0; port < TSong::PortCount; ++port) {
+        TPortEntry& entry = entries[static_cast<std::size_t>(port)];
         const TValue& value = values[static_cast<std::size_t>(port)];
         if (value.Kind == TValue::Plain) {
             bool ok = false;
             const int number = value.Text.trimmed().toInt(&ok, 10);
-            if (ok) devices[static_cast<std::size_t>(port)] = number;
-        } else if (value.Kind == TValue::Unreadable && unreadable.isEmpty()) {
-            // The other values are still read, so one damaged value does not cost the user the
-            // whole assignment.
-            unreadable = Key(port);
+            if (ok) entry.Device = number;
         }
+        noteUnreadable(value, Key(port));
+        const TValue& name = names[static_cast<std::size_t>(port)];
+        if (name.Kind == TValue::Plain) entry.Name = name.Text;
+        noteUnreadable(name, NameKey(port));
     }
     if (!unreadable.isEmpty()) RaiseUnreadable(unreadable, path);
+    return true;
 }
 
-void TPortSettings::Write(const QString& path, const TPortDevices& devices)
+void TPortSettings::Write(const QString& path, const TPortEntries& entries)
 {
     // The whole file is the assignment: it is written anew, also over a damaged one, through a
     // temporary file that takes the name only once complete.
     QByteArray text = '[' + Group.toLatin1() + "]\n";
-    for (int port = 0; port < TSong::PortCount; ++port)
-        text += Key(port).toLatin1() + '=' + QByteArray::number(devices[static_cast<std::size_t>(port)]) + '\n';
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const TPortEntry& entry = entries[static_cast<std::size_t>(port)];
+        text += Key(port).toLatin1() + '=' + QByteArray::number(entry.Device) + '\n';
+        text += NameKey(port).toLatin1() + '=' + EscapeValue(entry.Name) + '\n';
+    }
     QDir().mkpath(QFileInfo(path).path());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())

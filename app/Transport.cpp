@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/MainWindow.h"
+#include "app/PortDialog.h"
 #include "app/PositionBar.h"
 
 namespace {
@@ -39,6 +40,14 @@ std::int32_t StartTickOfLine(const TMidis& midis, int line)
         }
     }
     return tick;
+}
+
+// Whether a port's list holds anything a device would be sent: a tempo alone makes no sound.
+bool SendsToDevice(const TMidiElements& list)
+{
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.Items(i).Kind == ekShortMessage || list.Items(i).Kind == ekSysEx) return true;
+    return false;
 }
 
 bool IsNoteOn(const TMidiElement& e)
@@ -229,6 +238,23 @@ void TMainWindow::ReportLostDevices()
         if (reported || !Midis().Items(port).DeviceLost()) continue;
         reported = true;
         messagePane->appendPlainText(QString::fromStdString(TMidi::LostDeviceMessage(port)));
+    }
+}
+
+void TMainWindow::ReportUnassignedPorts()
+{
+    // Music for a port without a device is silent; without a word the user would hear nothing
+    // and not know why.
+    for (int port = 0; port < TSong::PortCount; ++port) {
+        const auto index = static_cast<std::size_t>(port);
+        const QString missing = portDialog_ != nullptr ? portDialog_->MissingDevices()[index] : QString();
+        const QString number = QString::number(port + 1);
+        if (!missing.isEmpty()) {
+            messagePane->appendPlainText(
+                QStringLiteral("ポート %1 のデバイス「%2」が見つかりません。割り当てを外しました").arg(number, missing));
+        } else if (SendsToDevice(song_.Ports[index]) && (portDialog_ == nullptr || portDialog_->PortDevices()[index] < 0)) {
+            messagePane->appendPlainText(QStringLiteral("ポート %1 にはデバイスが割り当てられていません").arg(number));
+        }
     }
 }
 

@@ -128,7 +128,9 @@ TEST_F(Editor, ACompileErrorPutsTheCursorAtTheStartOfItsLineUntilTheNextEdit)
     EXPECT_EQ(CursorBlock(), 2);
     EXPECT_EQ(CursorColumn(), 0);
     EXPECT_EQ(MarkedBlocks(), (std::vector<int>{2, 2})) << "the current line and the error over it";
-    EXPECT_EQ(MessagePane().toPlainText(), QStringLiteral("未定義のコマンド( 行 : 3 )")) << "kept to read again";
+    EXPECT_EQ(MessagePane().toPlainText(),
+              QStringLiteral("ポート 1 にはデバイスが割り当てられていません\n未定義のコマンド( 行 : 3 )"))
+        << "kept to read again";
 
     Type(QStringLiteral("r"));
     EXPECT_EQ(MMLEditor().ErrorLine(), 0);
@@ -156,7 +158,7 @@ TEST_F(Editor, ACompileWithoutErrorLeavesTheCursorAlone)
     EXPECT_EQ(MMLEditor().ErrorLine(), 0);
     EXPECT_EQ(CursorBlock(), 1);
     EXPECT_EQ(CursorColumn(), 1);
-    EXPECT_EQ(MessagePane().toPlainText(), QString());
+    EXPECT_EQ(MessagePane().toPlainText(), QStringLiteral("ポート 1 にはデバイスが割り当てられていません"));
 }
 
 TEST_F(Editor, EveryCommandIsWithinTheKeyboardsReach)

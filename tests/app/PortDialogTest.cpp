@@ -64,6 +64,8 @@ protected:
     std::unique_ptr<TPortDialog> Dialog;
 };
 
+// The recording service has no built-in synthesizer, so the first start finds nothing to assign
+// (PortsByNameTest shows the first start on a machine that has it).
 TEST_F(PortDialog, FirstStartAssignsNothingAndListsEveryDevice)
 {
     Create();

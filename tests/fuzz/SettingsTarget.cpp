@@ -1,6 +1,6 @@
-// The stored port assignment over any file contents: reading gives four numbers, or the numbers
-// it could read and an error naming the damaged value, never anything else; and the next OK,
-// which writes over whatever was there, leaves a file that reads back exactly as written.
+// The stored port assignment over any file contents: reading gives four numbers and names, or
+// those it could read and an error naming the damaged value, never anything else; and the next
+// OK, which writes over whatever was there, leaves a file that reads back exactly as written.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -31,9 +31,9 @@ void FuzzSettings(std::string_view bytes)
                       file.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()),
                   "cannot write the scratch settings file", bytes);
     }
-    TPortDevices devices{};
+    TPortEntries entries{};
     try {
-        TPortSettings::Read(path, devices);
+        TPortSettings::Read(path, entries);
     } catch (const Exception& e) {
         const std::string& message = e.Message();
         FuzzCheck(IsValidUtf8(message) && message.rfind("設定値 PORT", 0) == 0,
@@ -41,13 +41,13 @@ void FuzzSettings(std::string_view bytes)
     }
 
     // What was read, stored again, reads back unchanged and without a report.
-    const TPortDevices stored = devices;
+    const TPortEntries stored = entries;
     try {
         TPortSettings::Write(path, stored);
-        TPortSettings::Read(path, devices);
+        TPortSettings::Read(path, entries);
     } catch (const Exception&) {
         FuzzFailure("the file written over the input cannot be read back", bytes);
     }
-    FuzzCheck(devices == stored, "the file written over the input reads back other values", bytes);
+    FuzzCheck(entries == stored, "the file written over the input reads back other values", bytes);
     QFile::remove(path);
 }
