@@ -14,52 +14,76 @@
 #include "formats/Document.h"
 #include "song/Exception.h"
 #include "app/MainWindow.h"
+#include "app/Recovery.h"
 #include "formats/Rtf.h"
 
 namespace {
 
 const QString QuestionCaption = QStringLiteral("確認");
-const QString OpenFilter = QStringLiteral("QVRLYファイル (*.QVR)");
-const QString SaveFilter = QStringLiteral("QVRLYファイル(*.QVR)");
 const QString Extension = QStringLiteral("QVR");
+const QString OpenFilter = QStringLiteral(
+    "QVR / MML / テキスト / RTF (*.QVR *.qvr *.mml *.txt *.rtf);;QVRLYファイル (*.QVR *.qvr);;"
+    "MML テキスト (*.mml);;テキスト (*.txt);;RTF (*.rtf);;すべてのファイル (*)");
+const QString SaveFilter = QStringLiteral(".QVR (RTF) (*.QVR);;MML テキスト (*.mml *.txt)");
+// Plain-text names: a document saved under one is written as text, not RTF.
+const QString TextExtensions[] = {QStringLiteral("mml"), QStringLiteral("txt")};
+
+bool IsTextName(const QString& extension)
+{
+    for (const QString& text : TextExtensions)
+        if (extension.compare(text, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+// The extension of a file name: after its last dot; a name that merely starts with a dot has none.
+QString ExtensionOf(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.mid(dot + 1) : QString();
+}
 
 // The text the editor shows for a document file's bytes. RTF gives back exactly the text it was
 // written from; plain text ends without the line end that closes its last line, as editors show it.
-QString DocumentText(const QByteArray& bytes)
+QString DocumentText(std::string_view bytes)
 {
-    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     std::string text;
-    if (LooksLikeRtf(view)) {
-        text = ReadRtf(view);
+    if (LooksLikeRtf(bytes)) {
+        text = ReadRtf(bytes);
     } else {
-        text = DecodeDocument(view);
+        text = DecodeDocument(bytes);
         if (!text.empty()) text.pop_back();
     }
     return QString::fromStdString(text);
 }
 
-QString ReadDocumentFile(const QString& path)
+struct TReadDocument {
+    QString Text;
+    TDocumentForm Form;
+};
+
+TReadDocument ReadDocumentFile(const QString& path)
 {
     // The reader every document goes through: the same bounds (an RTF file may be as large as
-    // the largest text saves to), and a FIFO or a device refused before it is opened, which
-    // would otherwise hold the window until a writer came.
+    // the largest text saves to), a FIFO or a device refused before it is opened, which would
+    // otherwise hold the window until a writer came, and an empty or binary file refused.
     const std::string bytes = ReadDocumentBytes(QFile::encodeName(path).toStdString());
-    return DocumentText(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return {DocumentText(bytes), DocumentFormOf(bytes).value_or(TDocumentForm{})};
 }
 
 // Written beside the old file and renamed over it, so that a crash or a full disk leaves the old
 // file as it was.
-void WriteDocumentFile(const QString& path, const QString& text)
+void WriteDocumentFile(const QString& path, const QString& text, const TDocumentForm& form)
 {
     const std::string utf8 = text.toStdString();
     // A document must open again: past the reading bound a save would report success for a file
     // that Open then refuses. The text stays in the editor, still modified.
     if (utf8.size() > MaxDocumentBytes)
         throw Exception(QStringLiteral("ファイルが大きすぎて保存できません: %1").arg(path).toStdString());
-    const std::string rtf = WriteRtf(utf8);
-    const auto size = static_cast<qint64>(rtf.size());
+    const std::string bytes = EncodeDocument(utf8, form);
+    const auto size = static_cast<qint64>(bytes.size());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(rtf.data(), size) != size || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size || !file.commit())
         throw Exception(QStringLiteral("ファイルを保存できません: %1").arg(path).toStdString());
 }
 
@@ -74,8 +98,9 @@ QString TMainWindow::DocumentFileName(const QString& chosen)
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
     // A document already named .qvr keeps its spelling: on a case-sensitive file system another
-    // spelling would be another file.
-    if (extension.compare(Extension, Qt::CaseInsensitive) == 0) return chosen;
+    // spelling would be another file. A plain-text name is kept too: the document is then saved
+    // as text.
+    if (extension.compare(Extension, Qt::CaseInsensitive) == 0 || IsTextName(extension)) return chosen;
     const QString dir = chosen.left(chosen.size() - name.size());
     return dir + stem + QLatin1Char('.') + Extension;
 }
@@ -83,10 +108,14 @@ QString TMainWindow::DocumentFileName(const QString& chosen)
 void TMainWindow::SetCurrentFile(const QString& path)
 {
     fileName_ = path;
-    setWindowTitle(path.isEmpty() ? ProductName + QStringLiteral("  新規")
-                                  : ProductName + QStringLiteral("  ") + QFileInfo(path).fileName());
+    setWindowTitle((path.isEmpty() ? ProductName + QStringLiteral("  新規")
+                                   : ProductName + QStringLiteral("  ") + QFileInfo(path).fileName()) +
+                   QStringLiteral("[*]"));
     editor->document()->setModified(false);
     ApplyModifiedState();
+    // Saved, or replaced by the user's choice: nothing is left to recover.
+    if (recovery_ != nullptr) recovery_->Remove();
+    recoveredRevision_ = -1;
 }
 
 void TMainWindow::ReplaceText(const QString& text)
@@ -116,6 +145,8 @@ void TMainWindow::New()
 {
     if (!MaybeSave()) return;
     fileName_.clear();
+    documentForm_ = {};
+    ClearSession();
     ReplaceText(QString());
 }
 
@@ -124,18 +155,33 @@ void TMainWindow::Open()
     if (!MaybeSave()) return;
     const QString path = UserDialogs().OpenFileName(this, OpenFilter);
     if (path.isEmpty()) return;
+    ReadAndShow(path);
+}
+
+bool TMainWindow::OpenFile(const QString& path)
+{
+    if (!MaybeSave()) return false;
+    return Guarded([&] { ReadAndShow(path); });
+}
+
+void TMainWindow::ReadAndShow(const QString& path)
+{
     // Read first: a file that cannot be read changes nothing.
-    const QString text = ReadDocumentFile(path);
+    TReadDocument document = ReadDocumentFile(path);
     fileName_ = path;
-    ReplaceText(text);
+    documentForm_ = document.Form;
+    ClearSession();
+    ReplaceText(document.Text);
+    RememberRecentFile(path);
 }
 
 bool TMainWindow::Save()
 {
     if (fileName_.isEmpty()) return SaveWithDialog();
-    if (!WriteDocument(fileName_)) return false;
+    if (!WriteDocument(fileName_, documentForm_)) return false;
     saveButton->setEnabled(false);
     SetCurrentFile(fileName_);
+    RememberRecentFile(fileName_);
     return true;
 }
 
@@ -161,10 +207,15 @@ bool TMainWindow::SaveWithDialog()
     const QString chosen = UserDialogs().SaveFileName(this, SaveFilter, Extension);
     if (chosen.isEmpty()) return false;
     const QString path = DocumentFileName(chosen);
+    // The name says the format: a text name keeps a text document's encoding (a document that
+    // was RTF or new becomes UTF-8), any other name is RTF.
+    TDocumentForm form;
+    if (IsTextName(ExtensionOf(path))) form = documentForm_.PlainText() ? documentForm_ : TDocumentForm{TDocumentEncoding::Utf8};
     if (!ConfirmOverwrite(path)) return false;
-    if (!WriteDocument(path)) return false;
+    if (!WriteDocument(path, form)) return false;
     saveButton->setEnabled(false);
     SetCurrentFile(path);
+    RememberRecentFile(path);
     return true;
 }
 
@@ -176,7 +227,18 @@ QString TMainWindow::EditorText() const
     return text;
 }
 
-bool TMainWindow::WriteDocument(const QString& path)
+bool TMainWindow::WriteDocument(const QString& path, TDocumentForm form)
 {
-    return Guarded([&] { WriteDocumentFile(path, EditorText()); });
+    const QString text = EditorText();
+    if (form.Encoding == TDocumentEncoding::ShiftJis && !FitsShiftJis(text.toStdString())) {
+        // Writing '?' in place of what Shift-JIS lacks would lose text without a word.
+        if (UserDialogs().Message(this, QMessageBox::Question, QuestionCaption,
+                                  QStringLiteral("Shift-JISで保存できない文字が含まれています。UTF-8で保存しますか？"),
+                                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return false;
+        form.Encoding = TDocumentEncoding::Utf8;
+    }
+    if (!Guarded([&] { WriteDocumentFile(path, text, form); })) return false;
+    documentForm_ = form;
+    return true;
 }

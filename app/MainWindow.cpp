@@ -30,6 +30,7 @@
 #include "app/MainWindow.h"
 #include "app/PortDialog.h"
 #include "app/PositionBar.h"
+#include "app/Recovery.h"
 #include "app/Worker.h"
 
 namespace {
@@ -44,13 +45,14 @@ const QString StatusOverwrite = QStringLiteral("上書き");
 
 TMainWindow::TMainWindow(TClock& clock, QWidget* parent) : QMainWindow(parent), clock_(clock)
 {
-    setWindowTitle(ProductName);
+    setWindowTitle(ProductName + QStringLiteral("[*]"));
     setFont(JapaneseFont(FontFamily::Proportional, 15));
     CreateActions();
     CreateToolBar();
     CreateMenus();
     CreateCentralArea();
     CreateStatusBar();
+    CreateEditing();
 
     // The players send on the process's MIDI service at the time each port opens.
     players_ = std::make_unique<TMidis>(nullptr, &clock_);
@@ -65,6 +67,8 @@ TMainWindow::TMainWindow(TClock& clock, QWidget* parent) : QMainWindow(parent), 
     resize(960, 604);
     if (const QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // Last: the stored size and place, when there are any, replace the first-run ones above.
+    CreateSession();
 }
 
 TMainWindow::~TMainWindow()
@@ -249,7 +253,6 @@ void TMainWindow::CreateCentralArea()
     positionBar->setTickPosition(QSlider::NoTicks);
     positionBar->setFixedHeight(23);
     positionBar->setMinimumWidth(240);
-    positionBar->setMaximumWidth(476);
     positionBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     positionBar->setFocusPolicy(Qt::NoFocus);
     row->addWidget(positionBar);
@@ -264,7 +267,6 @@ void TMainWindow::CreateCentralArea()
     timeLabel->setFont(timeFont);
     timeLabel->setStyleSheet(QStringLiteral("QLabel { color: lime; background-color: black; }"));
     row->addWidget(timeLabel);
-    row->addStretch();
     layout->addWidget(transportRow);
 
     // The editor above the message pane, with a splitter between them.
@@ -275,7 +277,7 @@ void TMainWindow::CreateCentralArea()
     editor = new TMMLEditor(splitter);
     editor->setObjectName(QStringLiteral("editor"));
     editor->setAccessibleName(QStringLiteral("MML"));
-    editor->setFont(JapaneseFont(FontFamily::Monospace, 18));
+    editor->SetBaseFont(JapaneseFont(FontFamily::Monospace, 18));
     editor->setLineWrapMode(QPlainTextEdit::NoWrap);
     editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -339,10 +341,16 @@ void TMainWindow::closeEvent(QCloseEvent* event)
     }
     bool close = false;
     Guarded([&] { close = MaybeSave(); });
-    if (close)
+    if (close) {
         event->accept();
-    else
+        // A normal end: the window's state is kept and the recovery copy is no longer needed.
+        Guarded([this] {
+            StoreWindowState();
+            recovery_->Remove();
+        });
+    } else {
         event->ignore();
+    }
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -364,6 +372,8 @@ void TMainWindow::ToggleOverwrite()
 
 void TMainWindow::ApplyModifiedState()
 {
+    // The caption's [*] shows the mark.
+    setWindowModified(editor->document()->isModified());
     if (editor->document()->isModified()) {
         // The tool bar's Save button lights up at a change and goes grey once the text is saved,
         // telling at a glance whether there is anything to save; the menu item and its key stay
@@ -450,6 +460,7 @@ void TMainWindow::Compile()
     messagePane->clear();
     for (const std::string& line : song_.Memo)
         messagePane->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ReportUnassignedPorts();
     if (compileFailed_) {
         const QString error = QString::fromStdString(song_.Error);
         messagePane->appendPlainText(error);

@@ -2,13 +2,17 @@
 // display and position bar, and the message pane.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "playback/Clock.h"
+#include "formats/Document.h"
 #include "app/MMLEditor.h"
 #include "compiler/Compiler.h"
 #include "playback/Players.h"
@@ -22,8 +26,10 @@ class QShortcut;
 class QSplitter;
 class QTimer;
 class QToolBar;
+class TFindDialog;
 class TPortDialog;
 class TPositionBar;
+class TRecovery;
 
 class TMainWindow : public QMainWindow {
 public:
@@ -41,6 +47,17 @@ public:
     bool SaveAs();
     // The file the document was opened from or last saved to; empty for a new, unnamed document.
     const QString& FileName() const { return fileName_; }
+    // How the document's file holds its text, which a save keeps: RTF for a new document.
+    const TDocumentForm& DocumentForm() const { return documentForm_; }
+    // Opens a file in place of the document, after offering to save that (a file named on the
+    // command line, dropped on the window, or chosen from the recent files). False when the
+    // file did not open; a file that cannot be read is reported.
+    bool OpenFile(const QString& path);
+    // Offers the text that a run ended by a crash left in the recovery file, naming its document
+    // and the time it was written. Run once, when the window is shown.
+    void OfferRecovery();
+    // The periodic copy of unsaved text; its interval can be shortened (tests).
+    TRecovery& Recovery() const { return *recovery_; }
 
     // ---- Compile and the transport as the user meets them ----
     // A compile runs on its worker thread.
@@ -88,8 +105,9 @@ private:
     bool SaveWithDialog();
     // Asks before a file that exists is replaced; false when the user declined.
     bool ConfirmOverwrite(const QString& path);
-    // Writes the document; a failure is reported and answers false.
-    bool WriteDocument(const QString& path);
+    // Writes the document in the given form, which becomes the document's; a failure is reported
+    // and answers false. Text that Shift-JIS cannot hold asks to be written as UTF-8.
+    bool WriteDocument(const QString& path, TDocumentForm form);
     // The only place that names the document: fileName_, the caption, and a clear modified flag.
     void SetCurrentFile(const QString& path);
     // Replaces the editor's text by the program (New, Open): unmodified, and not yet compiled.
@@ -140,6 +158,37 @@ private:
     // Tells in the pane, once per opening of the ports, of each port whose device went away.
     void ReportLostDevices();
 
+    // ---- The document's surroundings (DocumentSession.cpp) ----
+    // The recent-files menu, opening a dropped file, the recovery copy and the stored window size.
+    void CreateSession();
+    // Reads a file into the editor as the document (Open, OpenFile); raises when it cannot.
+    void ReadAndShow(const QString& path);
+    // What belonged to the previous document goes: the pane's lines, the elapsed time, the
+    // position bar, the playing and error lines, and the compiled song.
+    void ClearSession();
+    void RememberRecentFile(const QString& path);
+    void FillRecentMenu();
+    // The window's size and place, the splitter and the editor's font size, kept for the next run.
+    void StoreWindowState() const;
+    void RestoreWindowState();
+    // Writes the recovery copy when the text changed since the last one.
+    void WriteRecovery();
+
+    // ---- Editing comforts (EditMenu.cpp) ----
+    // The edit menu and its actions, the cursor panel, the modified mark in the caption, the pane
+    // lines that lead to their line and the tool bar icons' contrast.
+    void CreateEditing();
+    void ShowCursorPosition();
+    // Moves the cursor to the line a pane line names ("( 行 : 12 )"); false when it names none.
+    bool GoToPaneLine(const QString& paneLine);
+    void AskLineToGoTo();
+    // Asks for the tab width and stores it.
+    void AskTabWidth();
+    void AdaptToolIcons();
+    // Tells in the pane, at each compile, of every port whose stored device was not found and of
+    // every port that has events but no device.
+    void ReportUnassignedPorts();
+
     // ---- Export ----
     // The text as it stands, compiled first when it changed, as a Standard MIDI File.
     void ExportMidi();
@@ -174,6 +223,25 @@ private:
     QAction* followAction = nullptr;  // checkable: show the playing line
     QAction* portAction = nullptr;
     QAction* versionAction = nullptr;
+    QMenu* editMenu = nullptr;
+    QAction* undoAction = nullptr;
+    QAction* redoAction = nullptr;
+    QAction* cutAction = nullptr;
+    QAction* copyAction = nullptr;
+    QAction* pasteAction = nullptr;
+    QAction* selectAllAction = nullptr;
+    QAction* findAction = nullptr;
+    QAction* replaceAction = nullptr;
+    QAction* findNextAction = nullptr;
+    QAction* goToLineAction = nullptr;
+    QAction* zoomInAction = nullptr;
+    QAction* zoomOutAction = nullptr;
+    QAction* zoomResetAction = nullptr;
+    QAction* tabWidthAction = nullptr;
+    TFindDialog* findDialog = nullptr;
+    QLabel* cursorPanel = nullptr;  // the cursor's line and column
+    // Each tool bar action with the style's icon, which a dark palette shows lightened.
+    std::vector<std::pair<QAction*, QIcon>> toolIcons_;
     QActionGroup* transportGroup = nullptr;
     QShortcut* cancelCompileShortcut = nullptr;  // Escape, only while a compile runs
     // The tool bar's Save button, which is disabled once the text is saved (see ApplyModifiedState).
@@ -196,6 +264,10 @@ private:
     // The port dialog whose assignment every compile opens; none opens no device.
     TPortDialog* portDialog_ = nullptr;
     QString fileName_;  // empty for a new, unnamed document
+    TDocumentForm documentForm_;
+    QMenu* recentMenu = nullptr;  // 最近使ったファイル
+    TRecovery* recovery_ = nullptr;
+    int recoveredRevision_ = -1;  // the text revision the recovery copy holds
     bool overwriteMode_ = false;
     bool shown_ = false;
     bool barDragging_ = false;

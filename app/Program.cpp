@@ -11,7 +11,7 @@
 #include "app/MainWindow.h"
 #include "app/PortDialog.h"
 
-int RunQuaverly(const std::string& lockPath, TMidiOutService* service)
+int RunQuaverly(const std::string& lockPath, TMidiOutService* service, const QString& document)
 {
     // Held while the program runs. A lock that cannot be made at all only costs the guard.
     TInstanceLock lock;
@@ -49,6 +49,9 @@ int RunQuaverly(const std::string& lockPath, TMidiOutService* service)
         // A damaged stored assignment is reported without stopping the start.
         Guarded([&] { portDialog->LoadAssignment(); });
         mainWindow->show();
+        // Text a crash left behind is offered before anything else replaces the document.
+        Guarded([&] { mainWindow->OfferRecovery(); });
+        if (!document.isEmpty()) mainWindow->OpenFile(document);
         QApplication::exec();
     }
 

@@ -1,7 +1,9 @@
-// quaverly: the desktop program. The only argument of its own is --version; Qt takes its standard
-// ones (-platform and the like).
+// quaverly: the desktop program. Its arguments are --version, or a document file to open; Qt
+// takes its standard ones (-platform and the like).
 #include <cstdio>
 #include <cstring>
+
+#include <QStringList>
 
 #include "app/Application.h"
 #include "app/InstanceLock.h"
@@ -17,5 +19,7 @@ int main(int argc, char** argv)
         return 0;
     }
     TApplication app(argc, argv);
-    return RunQuaverly(InstanceLockPath());
+    // What Qt left of the arguments: the document to open, when one is named.
+    const QStringList arguments = QApplication::arguments();
+    return RunQuaverly(InstanceLockPath(), nullptr, arguments.size() >= 2 ? arguments.at(1) : QString());
 }

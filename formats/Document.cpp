@@ -62,6 +62,69 @@ std::string DecodeDocument(std::string_view bytes)
     return text;
 }
 
+namespace {
+
+const std::string_view Utf8Bom = "\xEF\xBB\xBF";
+const std::string_view ReplacementChar = "\xEF\xBF\xBD";
+
+// Control characters that plain text has: tab, LF, CR, form feed, and 0x1A, which old editors
+// wrote at the end of a file. Any other byte below 0x20 (NUL included) marks binary data. Every
+// such byte is a whole character in UTF-8 and in Shift-JIS alike, so the bytes are checked as
+// they are.
+bool HoldsForeignControls(std::string_view bytes)
+{
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f' && b != 0x1A) return true;
+    }
+    return false;
+}
+
+bool StartsWithCrLf(std::string_view bytes)
+{
+    const std::size_t end = bytes.find_first_of("\r\n");
+    return end != std::string_view::npos && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n';
+}
+
+}  // namespace
+
+std::optional<TDocumentForm> DocumentFormOf(std::string_view bytes)
+{
+    if (bytes.empty()) return std::nullopt;
+    // RTF is taken as its reader takes it: rich-edit controls end their files with a NUL.
+    if (LooksLikeRtf(bytes)) return TDocumentForm{TDocumentEncoding::Rtf, false};
+    if (HoldsForeignControls(bytes)) return std::nullopt;
+    const bool crlf = StartsWithCrLf(bytes);
+    // A byte-order mark says UTF-8 however the rest reads (DecodeDocument shows a damaged byte as
+    // U+FFFD), so such a file always opens.
+    if (bytes.substr(0, Utf8Bom.size()) == Utf8Bom) return TDocumentForm{TDocumentEncoding::Utf8WithBom, crlf};
+    if (IsValidUtf8(bytes)) return TDocumentForm{TDocumentEncoding::Utf8, crlf};
+    // Shift-JIS gives U+FFFD only for a byte it cannot decode.
+    if (Cp932ToUtf8(bytes).find(ReplacementChar) == std::string::npos)
+        return TDocumentForm{TDocumentEncoding::ShiftJis, crlf};
+    return std::nullopt;
+}
+
+bool FitsShiftJis(std::string_view utf8) { return Cp932ToUtf8(Utf8ToCp932(utf8)) == utf8; }
+
+std::string EncodeDocument(std::string_view utf8, const TDocumentForm& form)
+{
+    if (!form.PlainText()) return WriteRtf(utf8);
+    std::string text;
+    text.reserve(utf8.size() + 4);
+    if (form.Encoding == TDocumentEncoding::Utf8WithBom) text += Utf8Bom;
+    const std::string_view lineEnd = form.CrLf ? "\r\n" : "\n";
+    for (const char c : utf8) {
+        if (c == '\n')
+            text += lineEnd;
+        else
+            text += c;
+    }
+    text += lineEnd;
+    if (form.Encoding == TDocumentEncoding::ShiftJis) return Utf8ToCp932(text);
+    return text;
+}
+
 std::size_t MaxRtfDocumentBytes()
 {
     return MaxDocumentBytes * RtfMaxBytesPerTextByte + WriteRtf("").size();
@@ -104,6 +167,8 @@ std::string ReadDocumentBytes(const std::string& path)
         // Refused as soon as it is known to be too large, so a huge file is never read whole.
         if (DocumentTooLarge(bytes)) throw Exception("ファイルが大きすぎて読み込めません: " + path);
     }
+    if (bytes.empty()) throw Exception("ファイルが空なので読み込めません: " + path);
+    if (!DocumentFormOf(bytes)) throw Exception("テキストファイルではないので読み込めません: " + path);
     return bytes;
 }
 

@@ -12,6 +12,8 @@
 #include <QTest>
 
 #include "compiler/Compiler.h"
+#include "app/Recovery.h"
+#include "app/WindowSettings.h"
 #include "playback/MidiOut.h"
 
 namespace app_test {
@@ -47,7 +49,8 @@ QString NextName(std::deque<QString>& names, const char* dialog)
 
 QString TScriptedDialogs::OpenFileName(QWidget*, const QString& filter)
 {
-    EXPECT_EQ(filter, QStringLiteral("QVRLYファイル (*.QVR)"));
+    EXPECT_EQ(filter, QStringLiteral("QVR / MML / テキスト / RTF (*.QVR *.qvr *.mml *.txt *.rtf);;QVRLYファイル (*.QVR *.qvr);;"
+                                     "MML テキスト (*.mml);;テキスト (*.txt);;RTF (*.rtf);;すべてのファイル (*)"));
     return NextName(OpenNames, "open");
 }
 
@@ -96,6 +99,8 @@ void WriteFile(const QString& path, const std::string& bytes)
 void TScriptedTest::SetUp()
 {
     QFile::remove(TPortSettings::FileName());
+    QFile::remove(TWindowSettings::FileName());
+    TRecovery::Discard();
     SetUserDialogs(&Script);
     SetMidiOutService(&Recording);
 }

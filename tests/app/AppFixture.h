@@ -56,7 +56,7 @@ public:
     std::deque<QString> OpenNames;                    // empty text: the user cancels
     std::deque<QString> SaveNames;
     // What the save dialog must offer: documents unless a test exports.
-    QString SaveFilter = QStringLiteral("QVRLYファイル(*.QVR)");
+    QString SaveFilter = QStringLiteral(".QVR (RTF) (*.QVR);;MML テキスト (*.mml *.txt)");
     QString SaveSuffix = QStringLiteral("QVR");
     std::function<int(QDialog&)> OnExec;
 
@@ -105,7 +105,8 @@ protected:
     QString EditorText() const;
     // Compiles MML put into the editor by the program.
     void CompileText(const QString& mml);
-    QString Caption() const { return Window->windowTitle(); }
+    // The caption without Qt's modified mark [*], which the frame shows apart.
+    QString Caption() const { return Window->windowTitle().remove(QStringLiteral("[*]")); }
     // The text of a status panel: 0 the modified state, 1 the typing mode, 2 the compile.
     QString Status(int panel) const;
     // Chooses the device of every port in the port dialog (-1: none) and confirms it with OK.

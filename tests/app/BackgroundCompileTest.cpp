@@ -86,7 +86,8 @@ TEST_F(BackgroundCompile, ACompileThatEndsReplacesTheSongAndShowsItsError)
     EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 2 )")}));
     EXPECT_EQ(EventsOfPort1(), 3);
     EXPECT_EQ(Window->Players().Items(0).Tempo.load(), 200);
-    EXPECT_EQ(MessagePane().toPlainText(), QStringLiteral("未定義のコマンド( 行 : 2 )"));
+    EXPECT_EQ(MessagePane().toPlainText(),
+              QStringLiteral("ポート 1 にはデバイスが割り当てられていません\n未定義のコマンド( 行 : 2 )"));
     EXPECT_TRUE(Action("playAction").isEnabled());
 }
 

@@ -96,11 +96,12 @@ TEST_F(MainWindow, EditsMarkTheTextModifiedAndMustBeCompiledBeforePlaying)
 TEST_F(MainWindow, SavingANewDocumentWritesAQvrFileNamedInTheCaption)
 {
     Type(QStringLiteral("t120 // テスト\n\tcde\n\n"));
-    Script.SaveNames = {Path(QStringLiteral("song.txt"))};
+    // A name that is no plain-text name becomes a .QVR document.
+    Script.SaveNames = {Path(QStringLiteral("song.rtf"))};
     EXPECT_TRUE(Window->Save());
     EXPECT_EQ(Window->FileName(), Path(QStringLiteral("song.QVR")));
     EXPECT_EQ(ReadRtf(ReadFile(Window->FileName())), "t120 // テスト\n\tcde\n\n");
-    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("song.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("song.rtf"))));
     EXPECT_EQ(Caption(), QStringLiteral("Quaverly  song.QVR"));
     EXPECT_FALSE(Find<QWidget>("saveButton").isEnabled());
     EXPECT_FALSE(MMLEditor().document()->isModified());
@@ -313,10 +314,11 @@ TEST_F(MainWindow, SavedTextComesBackExactly)
 TEST_F(MainWindow, DocumentFileNames)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"/d/song.txt", "/d/song.QVR"},
+        {"/d/song.txt", "/d/song.txt"},  // a text name is kept: saved as text
         {"/d/song", "/d/song.QVR"},
         {"/d/song.", "/d/song.QVR"},
-        {"/d/my.song.txt", "/d/my.song.QVR"},
+        {"/d/my.song.rtf", "/d/my.song.QVR"},
+        {"/d/my.song.mml", "/d/my.song.mml"},
         {"/d/song.QVR", "/d/song.QVR"},
         {"/d/song.qvr", "/d/song.qvr"},  // another spelling would be another file
         {"/d.x/song", "/d.x/song.QVR"},  // only the name's dot counts
@@ -425,10 +427,11 @@ TEST_F(MainWindow, MenuTexts)
     for (QAction* action : Window->menuBar()->actions()) items << action->text();
     for (QAction* action : Find<QMenu>("fileMenu").actions())
         if (!action->isSeparator()) items << action->text();
-    EXPECT_EQ(items, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("演奏(&P)"), QStringLiteral("ポート"),
+    EXPECT_EQ(items, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("編集(&E)"), QStringLiteral("演奏(&P)"),
+                                  QStringLiteral("ポート"),
                                   QStringLiteral("バージョン"),
                                   QStringLiteral("新規(&N)"), QStringLiteral("開く(&L)"), QStringLiteral("上書保存(&S)"),
-                                  QStringLiteral("名前を付けて保存(&A)"), QStringLiteral("MIDIファイルに書き出し..."),
+                                  QStringLiteral("名前を付けて保存(&A)"), QStringLiteral("最近使ったファイル(&R)"), QStringLiteral("MIDIファイルに書き出し..."),
                                   QStringLiteral("WAVファイルに書き出し..."), QStringLiteral("終了(&X)")}));
 }
 

@@ -97,7 +97,7 @@ TEST_F(StartUp, RunsFromStartToClose)
         }
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(window->windowTitle(), QStringLiteral("Quaverly  新規"));
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Quaverly  新規[*]"));
         ASSERT_NE(portDialog, nullptr);
         EXPECT_FALSE(portDialog->isVisible());
         EXPECT_EQ(portDialog->PortDevices(), (TPortDevices{-1, 3, -1, -1}));

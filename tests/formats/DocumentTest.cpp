@@ -3,12 +3,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
 
 #include "formats/Document.h"
+#include "formats/Encoding.h"
 #include "song/Exception.h"
 #include "formats/Rtf.h"
 
@@ -106,11 +108,10 @@ TEST(Document, ReadDocumentLinesRefusesAFileLargerThanTheBound)
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "quaverly-formats-size-test";
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "large.QVR").string();
-    std::ofstream(path, std::ios::binary) << "c";
-    // Zero bytes after the "c": a document of one line, exactly at the bound.
-    std::filesystem::resize_file(path, MaxDocumentBytes);
+    // A document of one line, exactly at the bound.
+    std::ofstream(path, std::ios::binary) << std::string(MaxDocumentBytes, 'c');
     EXPECT_EQ(ReadDocumentLines(path).size(), 1u);
-    std::filesystem::resize_file(path, MaxDocumentBytes + 1);
+    std::ofstream(path, std::ios::binary | std::ios::app) << 'c';
     try {
         ReadDocumentLines(path);
         ADD_FAILURE() << "no exception for a file over the bound";
@@ -173,6 +174,89 @@ TEST(Document, TheLargestTextSavedAsRtfOpensAgain)
         EXPECT_EQ(e.Message(), "ファイルが大きすぎて読み込めません: " + path);
     }
     std::filesystem::remove_all(dir);
+}
+// What is text and how it is held. Japanese comments open in either encoding; what no text file
+// holds (a NUL, a stray control character, bytes valid in neither encoding) is refused.
+TEST(Document, TellsTextFromWhatIsNot)
+{
+    using E = TDocumentEncoding;
+    using namespace std::string_view_literals;
+    struct Case {
+        std::string_view bytes;
+        std::optional<TDocumentForm> form;
+    };
+    const Case cases[] = {
+        {"c d e\n", TDocumentForm{E::Utf8, false}},
+        {"// あ①\r\nc\n", TDocumentForm{E::Utf8, true}},
+        {"\xEF\xBB\xBF" "t120\r\n", TDocumentForm{E::Utf8WithBom, true}},
+        {"\xEF\xBB\xBF" "\x82\xA0", TDocumentForm{E::Utf8WithBom, false}},  // marked: always UTF-8
+        {"// \x82\xA0\x87\x40\r\n", TDocumentForm{E::ShiftJis, true}},
+        {"\xB1\xDD\tc\f\x1A", TDocumentForm{E::ShiftJis, false}},  // half-width kana, tab, FF, EOF mark
+        {"{\\rtf1 x}", TDocumentForm{E::Rtf, false}},
+        {"", std::nullopt},
+        {"c\0d"sv, std::nullopt},
+        {"{\\rtf1 x}\0"sv, TDocumentForm{E::Rtf, false}},  // as rich-edit controls end it
+        {"c\x01" "d", std::nullopt},
+        {"\x1B[0m", std::nullopt},
+        {"\x82\xA0\xFF", std::nullopt},    // neither UTF-8 nor Shift-JIS
+        {"\x82\x20", std::nullopt},         // a Shift-JIS lead byte without its second byte
+        {"RIFF\x24\x08\0\0WAVEfmt "sv, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DocumentFormOf(c.bytes), c.form) << c.bytes;
+}
+
+// A file that is empty or no text is refused by name, so neither the window nor the command-line
+// tool shows binary data as a document.
+TEST(Document, ReadDocumentTextRefusesWhatIsNoText)
+{
+    char pattern[] = "/tmp/quaverly-formats-binary-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "ファイルが空なので読み込めません: "},
+        {std::string("RIFF\x24\x08\0\0WAVE", 12), "テキストファイルではないので読み込めません: "},
+        {"\x82\xA0\xFF\xFE", "テキストファイルではないので読み込めません: "},
+    };
+    int n = 0;
+    for (const auto& [bytes, message] : cases) {
+        const std::string path = dir + "/file" + std::to_string(n++) + ".mml";
+        std::ofstream(path, std::ios::binary) << bytes;
+        try {
+            ReadDocumentText(path);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), message + path);
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// Text written in a form reads back as the same text in the same form; Shift-JIS says when it
+// cannot hold a character.
+TEST(Document, EncodedTextReadsBackInItsForm)
+{
+    using E = TDocumentEncoding;
+    const std::string texts[] = {"// かえるの歌 ①\n[1] cdefedc\n", "", "a\n\n", "\t{x} \\par ～"};
+    for (const E encoding : {E::Rtf, E::Utf8, E::Utf8WithBom, E::ShiftJis}) {
+        for (const bool crlf : {false, true}) {
+            const TDocumentForm form{encoding, crlf && encoding != E::Rtf};
+            for (const std::string& text : texts) {
+                const std::string bytes = EncodeDocument(text, form);
+                // ASCII in Shift-JIS is the same bytes as in UTF-8, and reads as that.
+                TDocumentForm read = form;
+                if (encoding == E::ShiftJis && IsValidUtf8(bytes)) read.Encoding = E::Utf8;
+                EXPECT_EQ(DocumentFormOf(bytes), read) << text;
+                // The editor shows RTF's text exactly, and plain text without the line end that
+                // closes its last line.
+                std::string shown = form.PlainText() ? DecodeDocument(bytes) : ReadRtf(bytes);
+                if (form.PlainText()) shown.pop_back();
+                EXPECT_EQ(shown, text) << static_cast<int>(encoding) << crlf;
+            }
+        }
+    }
+    EXPECT_TRUE(FitsShiftJis("// あ①～ ｱ"));
+    EXPECT_FALSE(FitsShiftJis("𠮷"));
+    EXPECT_FALSE(FitsShiftJis("é"));
 }
 
 } // namespace
