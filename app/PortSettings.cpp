@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cstdint>
 
@@ -192,7 +193,10 @@ TPortSettings::TValue UnescapeValue(QByteArrayView value)
         }
         qsizetype j = i + 1;
         while (j < size && value[j] != '\\' && value[j] != '"' && value[j] != ',') ++j;
-        text += QString::fromUtf8(value.sliced(i, j - i));
+        // A run between escapes may begin with U+FEFF, which QString::fromUtf8 would drop as a
+        // byte order mark: the name would come back one character short.
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        text += utf8.decode(value.sliced(i, j - i));
         i = j;
     }
     if (list) return {TValue::Unreadable, {}};
