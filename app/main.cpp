@@ -19,6 +19,7 @@ int main(int argc, char** argv)
         return 0;
     }
     TApplication app(argc, argv);
+    ExitOnFirstPaintWhenAsked(app);
     // What Qt left of the arguments: the document to open, when one is named.
     const QStringList arguments = QApplication::arguments();
     return RunQuaverly(InstanceLockPath(), nullptr, arguments.size() >= 2 ? arguments.at(1) : QString());

@@ -22,6 +22,9 @@ public:
     // without, it loads at its first opening.
     explicit TDeviceCatalog(bool preloadSynth = true);
     ~TDeviceCatalog() override;
+    // Starts loading the soundfont in the background now, unless it has started already: a catalog
+    // made without preloadSynth, once the moment to spend on it has come.
+    void PreloadSynth() { Synth(); }
 
     int DeviceCount() override;
     std::string DeviceName(int id) override;
