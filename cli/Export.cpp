@@ -30,15 +30,18 @@ int RunExport(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (!ReadAndCompile(source, in, err, song)) return 2;
     if (ReportCompileError(song, err)) return 1;
 
-    TSmfExport exported;
+    TSmfFile exported;
     try {
-        exported = ExportSmf(song);
+        // The song's events go as the file takes them: the two are never held whole together.
+        exported = MakeSmf(std::move(song));
     } catch (const Exception& e) {
         err << e.Message() << '\n';
         return 1;
     }
     try {
-        SaveFileAtomically(output, exported.Bytes);
+        TAtomicFileWriter file(output);
+        exported.WriteTo([&](const std::uint8_t* data, std::size_t size) { file.Write(data, size); });
+        file.Commit();
     } catch (const Exception& e) {
         err << e.Message() << '\n';
         return 2;

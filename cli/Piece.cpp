@@ -5,6 +5,7 @@
 
 #include "cli/Cli.h"
 #include "formats/Document.h"
+#include "formats/Encoding.h"
 #include "song/Exception.h"
 
 namespace {
@@ -46,8 +47,12 @@ bool ReadAndCompile(const std::string& source, std::istream& in, std::ostream& e
 {
     std::string text;
     if (!ReadPiece(source, in, text, err)) return false;
+    // What CompileDocument does, with the document's text let go before the compilation starts,
+    // so that only the bytes the compiler reads are held beside the events it makes.
+    std::string bytes = Utf8ToCp932Lines(text);
+    std::string().swap(text);
     // Every port starts from a fresh player's tempo, as the players the command-line tool makes do.
-    song = TMML().CompileDocument(text);
+    song = TMML().CompileText(std::move(bytes));
     return true;
 }
 

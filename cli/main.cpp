@@ -1,4 +1,6 @@
 // quaverly-cli: the compiler and players without a window.
+#include <malloc.h>
+
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -25,6 +27,11 @@ void Usage(std::ostream& err)
 
 int main(int argc, char** argv)
 {
+    // Large blocks (a text, an event list, a sort's keys) are mapped on their own and given back
+    // to the system as soon as they are freed. By default the C library raises that bound each
+    // time such a block is freed, after which the next ones stay in the heap when let go, and the
+    // memory of each stage of a compilation adds up instead of being reused.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     std::ios::sync_with_stdio(false);
     if (argc < 2) {
         Usage(std::cerr);

@@ -258,6 +258,8 @@ private:
     // At the end of a compilation: the keys every track still holds by a slur or tie are released.
     void ReleaseOpenSlurs();
     void SortAll();
+    // Makes room in the lists for the events a text of this size usually makes.
+    void ReserveLists(std::size_t textBytes);
     // The closing line of the pane when warnings were left out.
     void ReportOmittedWarnings();
     int LineAt(TSourceFrame& frame, const char* pos);

@@ -14,23 +14,9 @@ TMML::~TMML() = default;
 TSong TMML::CompileDocument(std::string_view text, const TPortTempos& tempos)
 {
     // Every line, however it was ended (CR LF, LF or a lone CR), is followed by CR LF, as the
-    // lines the editor hands over are; one pass over one buffer, so a document of many short
-    // lines costs no more than its bytes.
-    std::string joined;
-    joined.reserve(text.size() + text.size() / 16 + 2);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            joined.append(text.substr(pos));
-            joined += "\r\n";
-            break;
-        }
-        joined.append(text.substr(pos, end - pos));
-        joined += "\r\n";
-        pos = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
-    }
-    return CompileText(Utf8ToCp932(joined), tempos);
+    // lines the editor hands over are; converted and ended in one pass into the one buffer the
+    // compilation reads.
+    return CompileText(Utf8ToCp932Lines(text), tempos);
 }
 
 TSong TMML::Compile(const std::vector<std::string>& lines, const TPortTempos& tempos)
@@ -73,6 +59,10 @@ TSong TCompilation::Run(std::string text)
     // The text ends at its terminating zero. A zero byte inside it (a damaged file, pasted
     // binary) would silently cut the piece short there, so it is read as the blank it stands for.
     std::replace(text.begin(), text.end(), '\0', ' ');
+    ReserveLists(text.size());
+    // The text is let go once it is read, before the lists are sorted: the sort's own memory then
+    // takes its place instead of adding to it.
+    const auto releaseText = [&text] { std::string().swap(text); };
 
     try {
         const char* p = text.c_str();
@@ -80,6 +70,7 @@ TSong TCompilation::Run(std::string text)
         CompileBlock(0, p);
         ReleaseOpenSlurs();
         frames_.clear();
+        releaseText();
         SortAll();
         ReportOmittedWarnings();
     } catch (const Exception& e) {
@@ -100,12 +91,14 @@ TSong TCompilation::Run(std::string text)
             }
         }
         frames_.clear();
+        releaseText();
         SortAll();
         ReportOmittedWarnings();
         Song.Error = shown;
         Song.ErrorLine = line_;
     } catch (const std::bad_alloc&) {
         frames_.clear();
+        releaseText();
         SortAll();
         ReportOmittedWarnings();
         Song.Error = std::string(MMLMessage::OutOfMemory) + LineText();
@@ -136,6 +129,22 @@ void TCompilation::ReleaseOpenSlurs()
         track.Slur = false;
     }
     CurrentTrack = current;
+}
+
+void TCompilation::ReserveLists(std::size_t textBytes)
+{
+    // A note of one letter makes two events, and nothing makes more per byte of text but repeats
+    // and macros, so twice the text's bytes is room enough for any port of most pieces. Room never
+    // filled is address space, not memory, and a list that fills it still grows as ever; but a
+    // list that does not have to grow is never copied, nor held twice while it is.
+    const std::size_t estimate = std::min<std::size_t>(2 * textBytes + 64, static_cast<std::size_t>(TMML::MaxEvents));
+    for (TMidiElements& list : Song.Ports) {
+        try {
+            list.Reserve(static_cast<int>(estimate));
+        } catch (const std::bad_alloc&) {
+            // Where address space is scarce the lists grow as they fill instead.
+        }
+    }
 }
 
 void TCompilation::SortAll()

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -324,8 +326,13 @@ public:
     // Appends the CP932 form of cp (whose UTF-8 is utf8), or '?' when it has none.
     static void Append(iconv_t cd, char32_t cp, std::string_view utf8, std::string& out)
     {
-        static std::unique_ptr<std::atomic<std::uint32_t>[]> memo(new std::atomic<std::uint32_t>[0x110000]{});
-        std::atomic<std::uint32_t>& slot = memo[cp];
+        // calloc rather than a zero-filled new: the kernel hands out zeroed pages as they are
+        // first touched, so a short text pays for the few pages its characters fall in and not
+        // for clearing all 4.25 MiB at every start of the program.
+        static const std::unique_ptr<std::uint32_t, decltype(&std::free)> memo(
+            static_cast<std::uint32_t*>(std::calloc(0x110000, sizeof(std::uint32_t))), &std::free);
+        if (!memo) throw std::bad_alloc();
+        std::atomic_ref<std::uint32_t> slot(memo.get()[cp]);
         std::uint32_t entry = slot.load(std::memory_order_relaxed);
         if (entry == 0) {
             std::string bytes;
@@ -416,6 +423,16 @@ bool IsValidUtf8(std::string_view bytes)
 {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
+        // Eight bytes of ASCII at a time: every document is checked whole at each open, and an
+        // MML text is almost all ASCII.
+        std::uint64_t word = 0;
+        if (pos + sizeof word <= bytes.size()) {
+            std::memcpy(&word, bytes.data() + pos, sizeof word);
+            if ((word & 0x8080808080808080u) == 0) {
+                pos += sizeof word;
+                continue;
+            }
+        }
         if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
             ++pos;
             continue;
@@ -428,37 +445,59 @@ bool IsValidUtf8(std::string_view bytes)
     return true;
 }
 
-std::string Utf8ToCp932(std::string_view utf8)
+namespace {
+
+// Utf8ToCp932, and with lines set every line end to CR LF as Utf8ToCp932Lines does. Runs of ASCII
+// are copied as they are; the converter is opened only for the first character beyond ASCII, so
+// an ASCII text never loads it.
+std::string ConvertToCp932(std::string_view utf8, bool lines)
 {
     std::string out;
-    out.reserve(utf8.size());
-    const iconv_t cd = Descriptor("CP932", "UTF-8");
+    out.reserve(utf8.size() + (lines ? utf8.size() / 32 + 2 : 0));
+    iconv_t cd = nullptr;  // not opened yet
     // Invalid bytes are found here rather than left to iconv, so that what counts as invalid is
     // exactly what IsValidUtf8 says, whatever the C library's decoder would let through.
     std::size_t pos = 0;
     const std::size_t size = utf8.size();
+    const char* const text = utf8.data();
     while (pos < size) {
-        const auto b = static_cast<unsigned char>(utf8[pos]);
-        char32_t cp = b;
-        std::size_t len = 1;
-        if (b >= 0x80) {
-            len = DecodeUtf8Char(utf8.substr(pos), cp);
-            if (len == 0) {
-                out += '?';
-                ++pos;
-                continue;
-            }
+        std::size_t run = pos;
+        while (run < size && static_cast<unsigned char>(text[run]) < 0x80 && (!lines || (text[run] != '\r' && text[run] != '\n')))
+            ++run;
+        out.append(text + pos, run - pos);  // CP932 keeps ASCII as it is
+        pos = run;
+        if (pos >= size) break;
+        const auto b = static_cast<unsigned char>(text[pos]);
+        if (b < 0x80) {  // a line end
+            out += "\r\n";
+            pos += (b == '\r' && pos + 1 < size && text[pos + 1] == '\n') ? 2 : 1;
+            continue;
         }
+        char32_t cp = b;
+        const std::size_t len = DecodeUtf8Char(utf8.substr(pos), cp);
+        if (len == 0) {
+            out += '?';
+            ++pos;
+            continue;
+        }
+        if (cd == nullptr) cd = Descriptor("CP932", "UTF-8");
         if (cd == IconvCache::Invalid()) {
-            // No CP932 converter at all: keep ASCII, and stand '?' in for each other character.
-            out += cp < 0x80 ? static_cast<char>(cp) : '?';
+            // No CP932 converter at all: a '?' stands in for each character beyond ASCII.
+            out += '?';
         } else {
             EncodeMemo::Append(cd, cp, utf8.substr(pos, len), out);
         }
         pos += len;
     }
+    if (lines && size > 0 && text[size - 1] != '\n' && text[size - 1] != '\r') out += "\r\n";
     return out;
 }
+
+}  // namespace
+
+std::string Utf8ToCp932(std::string_view utf8) { return ConvertToCp932(utf8, false); }
+
+std::string Utf8ToCp932Lines(std::string_view utf8) { return ConvertToCp932(utf8, true); }
 
 std::string Cp932ToUtf8(std::string_view cp932)
 {

@@ -10,6 +10,9 @@
 // (0x3F): outside a comment the compiler then rejects it as an undefined command, inside one it
 // is harmless. Nothing is dropped, so byte offsets stay meaningful for line counting.
 std::string Utf8ToCp932(std::string_view utf8);
+// The same, with every line end (CR LF, LF or a lone CR) written as CR LF and a CR LF after a last
+// line that has none: the form the compiler reads, made in one pass.
+std::string Utf8ToCp932Lines(std::string_view utf8);
 
 // Bytes that are not valid CP932 become U+FFFD, one per undecodable byte.
 std::string Cp932ToUtf8(std::string_view cp932);

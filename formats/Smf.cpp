@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -44,11 +45,12 @@ std::uint32_t MicrosecondsPerQuarter(int tempo)
     return static_cast<std::uint32_t>(std::lround(60000000.0 / std::max(tempo, 1)));
 }
 
-// One port's list with the milliseconds at which its player sends each item.
+// One port's list and the tempo its player starts at. The milliseconds at which the player sends
+// each item are worked out again by every pass over the list (TSendClock) rather than kept: a
+// piece's times would take as much memory as a quarter of its events.
 struct TPortTimes {
     const TMidiElements* List = nullptr;
     int StartTempo = 120;
-    std::vector<double> Ms;
     std::int64_t EndTick = 0;  // the tick of the last event's Time: the port's range ends there
 
     bool HasEvents() const { return List != nullptr && List->Count() > 0; }
@@ -148,68 +150,66 @@ void AppendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t value, int by
     for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-// One track's event bytes while they are written.
-struct TTrackWriter {
-    std::vector<std::uint8_t> Data;
-    std::int64_t LastTick = 0;
-
-    void Delta(std::int64_t tick)
-    {
-        // Ticks only ever grow along a track; a smaller one is written at the same instant.
-        tick = std::max(tick, LastTick);
-        AppendVarLen(Data, static_cast<std::uint32_t>(tick - LastTick));
-        LastTick = tick;
-    }
-    void Meta(std::int64_t tick, std::uint8_t type, const std::vector<std::uint8_t>& bytes)
-    {
-        Delta(tick);
-        Data.push_back(0xFF);
-        Data.push_back(type);
-        AppendVarLen(Data, static_cast<std::uint32_t>(bytes.size()));
-        Data.insert(Data.end(), bytes.begin(), bytes.end());
-    }
-    void Event(std::int64_t tick, const TMidiElement& e)
-    {
-        if (e.Kind == ekShortMessage) {
-            const int length = ShortMessageLength(e.Status);
-            if (length == 0) return;  // not a message: the device sends nothing for it
-            const std::uint8_t bytes[3] = {e.Status, static_cast<std::uint8_t>(e.Data1 & 0x7F),
-                                           static_cast<std::uint8_t>(e.Data2 & 0x7F)};
-            Delta(tick);
-            if (e.Status >= 0xF0) {
-                // System common and real-time messages have no event of their own in the file:
-                // the escape event carries their bytes as they are sent.
-                Data.push_back(0xF7);
-                AppendVarLen(Data, static_cast<std::uint32_t>(length));
-            }
-            Data.insert(Data.end(), bytes, bytes + length);
-        } else if (e.Kind == ekSysEx) {
-            const std::vector<std::uint8_t>& bytes = e.SysExData;
-            Delta(tick);
-            const bool framed = !bytes.empty() && bytes.front() == 0xF0;
-            Data.push_back(framed ? 0xF0 : 0xF7);
-            const std::size_t skip = framed ? 1 : 0;
-            if (bytes.size() - skip > static_cast<std::size_t>(SmfMaxTick)) TooLong();
-            AppendVarLen(Data, static_cast<std::uint32_t>(bytes.size() - skip));
-            Data.insert(Data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end());
-        }
-    }
-    void End(std::int64_t tick) { Meta(tick, 0x2F, {}); }
-};
-
 std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
 
-void AppendChunk(std::vector<std::uint8_t>& file, const char* type, const std::vector<std::uint8_t>& data)
+// A chunk's type and length, which go before its data.
+std::array<std::uint8_t, 8> ChunkHeader(const char* type, std::size_t size)
 {
-    if (data.size() > 0xFFFFFFFFu) TooLong();
-    file.insert(file.end(), type, type + 4);
-    AppendBigEndian(file, data.size(), 4);
-    file.insert(file.end(), data.begin(), data.end());
+    if (size > 0xFFFFFFFFu) TooLong();
+    std::vector<std::uint8_t> header(type, type + 4);
+    AppendBigEndian(header, size, 4);
+    std::array<std::uint8_t, 8> bytes{};
+    std::copy(header.begin(), header.end(), bytes.begin());
+    return bytes;
 }
 
 bool Written(const TMidiElement& e) { return e.Kind == ekShortMessage || e.Kind == ekSysEx; }
 
 }  // namespace
+
+void TSmfTrackWriter::Delta(std::int64_t tick)
+{
+    // Ticks only ever grow along a track; a smaller one is written at the same instant.
+    tick = std::max(tick, LastTick);
+    AppendVarLen(Data, static_cast<std::uint32_t>(tick - LastTick));
+    LastTick = tick;
+}
+void TSmfTrackWriter::Meta(std::int64_t tick, std::uint8_t type, const std::vector<std::uint8_t>& bytes)
+{
+    Delta(tick);
+    Data.push_back(0xFF);
+    Data.push_back(type);
+    AppendVarLen(Data, static_cast<std::uint32_t>(bytes.size()));
+    Data.insert(Data.end(), bytes.begin(), bytes.end());
+}
+void TSmfTrackWriter::Event(std::int64_t tick, const TMidiElement& e)
+{
+    if (e.Kind == ekShortMessage) {
+        const int length = ShortMessageLength(e.Status);
+        if (length == 0) return;  // not a message: the device sends nothing for it
+        const std::uint8_t bytes[3] = {e.Status, static_cast<std::uint8_t>(e.Data1 & 0x7F),
+                                       static_cast<std::uint8_t>(e.Data2 & 0x7F)};
+        Delta(tick);
+        if (e.Status >= 0xF0) {
+            // System common and real-time messages have no event of their own in the file:
+            // the escape event carries their bytes as they are sent.
+            Data.push_back(0xF7);
+            AppendVarLen(Data, static_cast<std::uint32_t>(length));
+        }
+        Data.insert(Data.end(), bytes, bytes + length);
+    } else if (e.Kind == ekSysEx) {
+        const std::vector<std::uint8_t>& bytes = e.SysExData;
+        Delta(tick);
+        const bool framed = !bytes.empty() && bytes.front() == 0xF0;
+        Data.push_back(framed ? 0xF0 : 0xF7);
+        const std::size_t skip = framed ? 1 : 0;
+        if (bytes.size() - skip > static_cast<std::size_t>(SmfMaxTick)) TooLong();
+        AppendVarLen(Data, static_cast<std::uint32_t>(bytes.size() - skip));
+        Data.insert(Data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end());
+    }
+}
+void TSmfTrackWriter::End(std::int64_t tick) { Meta(tick, 0x2F, {}); }
+
 
 void AppendVarLen(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
@@ -223,7 +223,12 @@ void AppendVarLen(std::vector<std::uint8_t>& out, std::uint32_t value)
     out.push_back(bytes[0]);
 }
 
-TSmfExport ExportSmf(const TSong& song)
+// MakeSmf; when release is the song itself, each port's list is emptied as soon as it is written.
+struct TSmfMaker {
+    static TSmfFile Make(const TSong& song, TSong* release);
+};
+
+TSmfFile TSmfMaker::Make(const TSong& song, TSong* release)
 {
     std::array<TPortTimes, PortCount> ports;
     int reference = -1;  // the port whose range reaches furthest: its tempo changes cover every port
@@ -232,14 +237,13 @@ TSmfExport ExportSmf(const TSong& song)
         port.List = &song.Ports[static_cast<std::size_t>(p)];
         port.StartTempo = song.Tempos[static_cast<std::size_t>(p)];
         if (!port.HasEvents()) continue;
-        port.Ms = SendTimes(*port.List, port.StartTempo);
         port.EndTick = TickOfTime(port.List->Last().Time);
         if (reference < 0 || port.EndTick > ports[static_cast<std::size_t>(reference)].EndTick) reference = p;
     }
 
     // The ports follow the same tempo changes when every port's tempo, over its own range, is the
     // tempo of the port that reaches furthest.
-    TSmfExport result;
+    TSmfFile result;
     TTempoMap map;
     if (reference >= 0) {
         const TPortTimes& longest = ports[static_cast<std::size_t>(reference)];
@@ -261,17 +265,18 @@ TSmfExport ExportSmf(const TSong& song)
         result.Note = UnwritableTempoNote;
     }
 
-    std::array<std::vector<std::int64_t>, PortCount> ticks;
+    std::vector<TSegment> segments;
     if (!result.FixedTempo) {
-        const std::vector<TSegment> segments = Segments(map);
+        segments = Segments(map);
         for (int p = 0; p < PortCount && !result.FixedTempo; ++p) {
             const TPortTimes& port = ports[static_cast<std::size_t>(p)];
-            auto& portTicks = ticks[static_cast<std::size_t>(p)];
-            portTicks.resize(port.Ms.size());
-            for (std::size_t i = 0; i < port.Ms.size(); ++i) {
-                if (!Written(port.List->Items(static_cast<int>(i)))) continue;
+            TSendClock clock(port.StartTempo);
+            for (int i = 0; i < (port.HasEvents() ? port.List->Count() : 0); ++i) {
+                const TMidiElement& e = port.List->Items(i);
+                const double ms = clock.Next(e);
+                if (!Written(e)) continue;
                 double error = 0.0;
-                portTicks[i] = NearestTick(segments, port.Ms[i], error);
+                NearestTick(segments, ms, error);
                 if (error > 1.0) {
                     result.FixedTempo = true;
                     result.Note = CoarseMapNote;
@@ -282,17 +287,27 @@ TSmfExport ExportSmf(const TSong& song)
     }
     if (result.FixedTempo) {
         map = {{0, SmfFixedTempo}};
+        // Every time goes to its tick before anything is written, so a piece too long for the
+        // file is refused before its tracks are built.
         for (int p = 0; p < PortCount; ++p) {
             const TPortTimes& port = ports[static_cast<std::size_t>(p)];
-            auto& portTicks = ticks[static_cast<std::size_t>(p)];
-            portTicks.assign(port.Ms.size(), 0);
-            for (std::size_t i = 0; i < port.Ms.size(); ++i)
-                if (Written(port.List->Items(static_cast<int>(i)))) portTicks[i] = FixedTick(port.Ms[i]);
+            TSendClock clock(port.StartTempo);
+            for (int i = 0; i < (port.HasEvents() ? port.List->Count() : 0); ++i) {
+                const TMidiElement& e = port.List->Items(i);
+                const double ms = clock.Next(e);
+                if (Written(e)) FixedTick(ms);
+            }
         }
     }
+    // The tick of an event from its send time, as the checks above found it.
+    const auto tickOf = [&](double ms) {
+        if (result.FixedTempo) return FixedTick(ms);
+        double error = 0.0;
+        return NearestTick(segments, ms, error);
+    };
 
     // One file track per MML track and port, in order of track number, then port.
-    std::map<std::pair<std::int32_t, int>, TTrackWriter> tracks;
+    std::map<std::pair<std::int32_t, int>, TSmfTrackWriter>& tracks = result.tracks_;
     std::int64_t songEnd = map.back().first;
     for (int p = 0; p < PortCount; ++p) {
         const TPortTimes& port = ports[static_cast<std::size_t>(p)];
@@ -312,36 +327,77 @@ TSmfExport ExportSmf(const TSong& song)
     }
     for (int p = 0; p < PortCount; ++p) {
         const TPortTimes& port = ports[static_cast<std::size_t>(p)];
-        TTrackWriter* writer = nullptr;
+        TSmfTrackWriter* writer = nullptr;
         std::int32_t writerTrack = 0;
+        TSendClock clock(port.StartTempo);
         for (int i = 0; i < (port.HasEvents() ? port.List->Count() : 0); ++i) {
             const TMidiElement& e = port.List->Items(i);
+            const double ms = clock.Next(e);
             if (!Written(e)) continue;
             if (writer == nullptr || e.Track != writerTrack) {
                 writer = &tracks[{e.Track, p}];
                 writerTrack = e.Track;
             }
-            const std::int64_t tick = CheckedTick(ticks[static_cast<std::size_t>(p)][static_cast<std::size_t>(i)]);
+            const std::int64_t tick = CheckedTick(tickOf(ms));
             writer->Event(tick, e);
             songEnd = std::max(songEnd, writer->LastTick);
         }
+        // Written: a song handed over lets the port's events go now, not after the whole file.
+        if (release != nullptr) release->Ports[static_cast<std::size_t>(p)] = TMidiElements();
     }
 
     if (tracks.size() + 1 > 0xFFFF) throw Exception("トラックが多すぎて MIDI ファイルに書き出せません");
-    std::vector<std::uint8_t>& file = result.Bytes;
-    AppendChunk(file, "MThd", {0x00, 0x01, static_cast<std::uint8_t>((tracks.size() + 1) >> 8),
-                               static_cast<std::uint8_t>(tracks.size() + 1), Division >> 8, Division & 0xFF});
-    TTrackWriter conductor;
+    result.header_ = {0x00, 0x01, static_cast<std::uint8_t>((tracks.size() + 1) >> 8),
+                      static_cast<std::uint8_t>(tracks.size() + 1), Division >> 8, Division & 0xFF};
+    TSmfTrackWriter& conductor = result.conductor_;
     for (const auto& [tick, tempo] : map) {
         std::vector<std::uint8_t> micros;
         AppendBigEndian(micros, MicrosecondsPerQuarter(tempo), 3);
         conductor.Meta(tick, 0x51, micros);
     }
     conductor.End(songEnd);
-    AppendChunk(file, "MTrk", conductor.Data);
-    for (auto& [key, writer] : tracks) {
-        writer.End(writer.LastTick);
-        AppendChunk(file, "MTrk", writer.Data);
-    }
+    for (auto& [key, writer] : tracks) writer.End(writer.LastTick);
+    // The sizes are checked here, so that writing cannot fail on them.
+    ChunkHeader("MTrk", conductor.Data.size());
+    for (const auto& [key, writer] : tracks) ChunkHeader("MTrk", writer.Data.size());
+    return result;
+}
+
+TSmfFile MakeSmf(const TSong& song) { return TSmfMaker::Make(song, nullptr); }
+
+TSmfFile MakeSmf(TSong&& song)
+{
+    TSmfFile file = TSmfMaker::Make(song, &song);
+    song = TSong();
+    return file;
+}
+
+void TSmfFile::WriteTo(const std::function<void(const std::uint8_t* data, std::size_t size)>& sink) const
+{
+    const auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {
+        const std::array<std::uint8_t, 8> header = ChunkHeader(type, data.size());
+        sink(header.data(), header.size());
+        if (!data.empty()) sink(data.data(), data.size());
+    };
+    chunk("MThd", header_);
+    chunk("MTrk", conductor_.Data);
+    for (const auto& [key, writer] : tracks_) chunk("MTrk", writer.Data);
+}
+
+std::size_t TSmfFile::Size() const
+{
+    std::size_t size = 8 + header_.size() + 8 + conductor_.Data.size();
+    for (const auto& [key, writer] : tracks_) size += 8 + writer.Data.size();
+    return size;
+}
+
+TSmfExport ExportSmf(const TSong& song)
+{
+    const TSmfFile file = MakeSmf(song);
+    TSmfExport result;
+    result.FixedTempo = file.FixedTempo;
+    result.Note = file.Note;
+    result.Bytes.reserve(file.Size());
+    file.WriteTo([&](const std::uint8_t* data, std::size_t size) { result.Bytes.insert(result.Bytes.end(), data, data + size); });
     return result;
 }

@@ -15,8 +15,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "song/Song.h"
@@ -32,6 +36,42 @@ constexpr int SmfFixedTempo = 125;
 // The largest tick the file holds (a delta time is at most four bytes of seven bits); at the
 // fixed tempo this is 74 hours.
 constexpr std::int64_t SmfMaxTick = 0x0FFFFFFF;
+
+// One track's event bytes while they are written.
+struct TSmfTrackWriter {
+    std::vector<std::uint8_t> Data;
+    std::int64_t LastTick = 0;
+
+    void Delta(std::int64_t tick);
+    void Meta(std::int64_t tick, std::uint8_t type, const std::vector<std::uint8_t>& bytes);
+    void Event(std::int64_t tick, const TMidiElement& e);
+    void End(std::int64_t tick);
+};
+
+// A MIDI file made from a song and held as its chunks, so that it can go to a file without
+// first being copied into one buffer.
+class TSmfFile {
+public:
+    bool FixedTempo = false;  // the times were converted to one fixed tempo
+    std::string Note;         // why, for the user (Japanese); empty with a tempo map
+
+    // The file's bytes, in order, a few pieces at a time.
+    void WriteTo(const std::function<void(const std::uint8_t* data, std::size_t size)>& sink) const;
+    std::size_t Size() const;
+
+private:
+    friend struct TSmfMaker;
+    std::vector<std::uint8_t> header_;
+    TSmfTrackWriter conductor_;
+    std::map<std::pair<std::int32_t, int>, TSmfTrackWriter> tracks_;
+};
+
+// The file ExportSmf makes, as chunks; raises what ExportSmf raises. Once made, writing it cannot
+// fail on the piece.
+TSmfFile MakeSmf(const TSong& song);
+// The same from a song that is no longer needed: its events are let go as they are written, so
+// the file and the whole song are never held together. The song is left empty.
+TSmfFile MakeSmf(TSong&& song);
 
 // Each port's sorted list of the song, from the tempo its player takes. Wait events send nothing
 // while playing and are not written; tempo events become the tempo map. Raises Exception with a

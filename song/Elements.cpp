@@ -1,9 +1,126 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 
 #include "song/Event.h"
+
+// The system-exclusive messages of every event of the process, numbered from 1. An event holds
+// only the number; the message lives here until the event that owns it lets it go, and its number
+// is then given to the next message. The numbers index a two-level table whose blocks never move,
+// so reading a message takes no lock: a player's thread reads the messages of its own copy of a
+// list while the compiler makes messages for the next song.
+namespace {
+
+class TSysExStore {
+public:
+    static TSysExStore& Instance()
+    {
+        // Never destroyed: events in other static objects may still let their messages go at exit.
+        static TSysExStore* store = new TSysExStore;
+        return *store;
+    }
+
+    std::uint32_t Add(std::vector<std::uint8_t> bytes)
+    {
+        auto message = std::make_unique<std::vector<std::uint8_t>>(std::move(bytes));
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::uint32_t id = 0;
+        if (!free_.empty()) {
+            id = free_.back();
+            free_.pop_back();
+        } else {
+            if (next_ >= BlockSize * BlockCount) throw std::bad_alloc();
+            id = next_++;
+            std::atomic<Block*>& block = blocks_[id / BlockSize];
+            if (block.load(std::memory_order_relaxed) == nullptr) block.store(new Block{}, std::memory_order_release);
+        }
+        blocks_[id / BlockSize].load(std::memory_order_relaxed)->Slots[id % BlockSize] = message.release();
+        return id;
+    }
+
+    void Release(std::uint32_t id) noexcept
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::uint8_t>*& slot = Slot(id);
+        delete slot;
+        slot = nullptr;
+        try {
+            free_.push_back(id);
+        } catch (const std::bad_alloc&) {
+            // The number is lost; the message itself is freed.
+        }
+    }
+
+    const std::vector<std::uint8_t>& Get(std::uint32_t id) { return *Slot(id); }
+    void Replace(std::uint32_t id, std::vector<std::uint8_t> bytes) { *Slot(id) = std::move(bytes); }
+
+private:
+    static constexpr std::uint32_t BlockSize = 1u << 16;
+    static constexpr std::uint32_t BlockCount = 1u << 12;
+    struct Block {
+        std::vector<std::uint8_t>* Slots[BlockSize]{};
+    };
+
+    std::vector<std::uint8_t>*& Slot(std::uint32_t id)
+    {
+        return blocks_[id / BlockSize].load(std::memory_order_acquire)->Slots[id % BlockSize];
+    }
+
+    std::mutex mutex_;
+    std::unique_ptr<std::atomic<Block*>[]> blocks_{new std::atomic<Block*>[BlockCount]{}};
+    std::vector<std::uint32_t> free_;
+    std::uint32_t next_ = 1;  // 0 is no message
+};
+
+}  // namespace
+
+const std::vector<std::uint8_t>& TSysExBytes::Bytes() const
+{
+    static const std::vector<std::uint8_t> none;
+    return id_ == 0 ? none : TSysExStore::Instance().Get(id_);
+}
+
+TSysExBytes& TSysExBytes::operator=(std::vector<std::uint8_t>&& bytes)
+{
+    if (id_ != 0)
+        TSysExStore::Instance().Replace(id_, std::move(bytes));
+    else if (!bytes.empty())
+        id_ = TSysExStore::Instance().Add(std::move(bytes));
+    return *this;
+}
+
+TSysExBytes& TSysExBytes::operator=(const std::vector<std::uint8_t>& bytes)
+{
+    return *this = std::vector<std::uint8_t>(bytes);
+}
+
+void TMidiElement::ReleaseSysExBytes(std::uint32_t id) noexcept { TSysExStore::Instance().Release(id); }
+
+std::uint32_t TMidiElement::CopySysExBytes(std::uint32_t id)
+{
+    return TSysExStore::Instance().Add(TSysExStore::Instance().Get(id));
+}
+
+// The payload is copied as the four bytes it is, whichever kind's fields it holds.
+TMidiElement::TMidiElement(const TMidiElement& other)
+    : Tick(other.Tick), Serial(other.Serial), Time(other.Time), Line(other.Line), CallLine(other.CallLine),
+      Kind(other.Kind), Track(other.Track)
+{
+    std::memcpy(static_cast<void*>(&SysExData), static_cast<const void*>(&other.SysExData), sizeof SysExData);
+    if (OwnsSysEx()) SysExData.id_ = CopySysExBytes(other.SysExData.id_);
+}
+
+TMidiElement& TMidiElement::operator=(const TMidiElement& other)
+{
+    if (this != &other) *this = TMidiElement(other);
+    return *this;
+}
+
 
 int CompareElements(const TMidiElement& a, const TMidiElement& b)
 {
@@ -36,6 +153,11 @@ void TMidiElements::Clear()
 {
     // Each record frees its own system-exclusive bytes.
     items_.clear();
+}
+
+void TMidiElements::Reserve(int count)
+{
+    if (count > Count()) items_.reserve(static_cast<std::size_t>(count));
 }
 
 // The sort is Hoare's partition exchange with the middle item as the pivot:
@@ -75,6 +197,11 @@ int CompareKeys(const SortKey& a, const SortKey& b)
     if (a.Serial != b.Serial) return a.Serial < b.Serial ? -1 : 1;
     return 0;
 }
+
+// A record's bytes while it is between two places in the list.
+struct Relocated {
+    alignas(TMidiElement) unsigned char Bytes[sizeof(TMidiElement)];
+};
 
 bool KeyLess(const SortKey& a, const SortKey& b) { return CompareKeys(a, b) < 0; }
 
@@ -145,6 +272,12 @@ void SortRuns(std::vector<SortKey>& keys)
 void TMidiElements::Sort()
 {
     if (items_.size() < 2) return;
+    // A list already in strictly ascending order (one track usually is) has one sorted order,
+    // its own: nothing to do, and no memory taken for keys.
+    bool ascending = true;
+    for (std::size_t k = 1; k < items_.size() && ascending; ++k)
+        ascending = CompareElements(items_[k - 1], items_[k]) < 0;
+    if (ascending) return;
     auto originalKeys = [this] {
         std::vector<SortKey> keys(items_.size());
         for (std::size_t k = 0; k < items_.size(); ++k)
@@ -165,14 +298,29 @@ void TMidiElements::Sort()
     });
     if (inOrder) return;  // a one-track list usually is
 
-    // Gather the records in their new order. The sorted order mostly merges runs that lie in
-    // order in the list (one per track), so the reads stream; the buffer they go to is kept for
-    // the next sort, so a compilation does not pay for fresh memory each time.
-    spare_.clear();
-    spare_.reserve(items_.size());
-    for (const SortKey& key : keys) spare_.push_back(std::move(items_[key.Index]));
-    items_.swap(spare_);
-    spare_.clear();
+    // Move the records into their new places in the list itself, one cycle of the permutation at
+    // a time, so that sorting needs no second copy of the records. A place done is marked by
+    // pointing its key at itself. The records change places only, so each is moved as the 32
+    // bytes it is: what one owns stays owned by it.
+    static_assert(sizeof(TMidiElement) == sizeof(Relocated));
+    TMidiElement* const items = items_.data();
+    const auto raw = [items](std::size_t k) { return static_cast<void*>(items + k); };
+    for (std::size_t start = 0; start < keys.size(); ++start) {
+        if (keys[start].Index == start) continue;
+        Relocated held;
+        std::memcpy(&held, raw(start), sizeof held);
+        std::size_t to = start;
+        for (;;) {
+            const std::size_t from = keys[to].Index;
+            keys[to].Index = static_cast<std::uint32_t>(to);
+            if (from == start) {
+                std::memcpy(raw(to), &held, sizeof held);
+                break;
+            }
+            std::memcpy(raw(to), raw(from), sizeof held);
+            to = from;
+        }
+    }
 }
 
 int ShortMessageLength(std::uint8_t status)

@@ -2,28 +2,30 @@
 
 #include <algorithm>
 
+TSendClock::TSendClock(int startTempo) : tempo_(std::max(startTempo, 1)) {}
+
+double TSendClock::Next(const TMidiElement& e)
+{
+    const double time = std::max(e.Time, segmentTime_);
+    const long double ms = segmentMs_ + static_cast<long double>(time - segmentTime_) * 60.0L / tempo_;
+    // A player sends an item only after every item before it, whatever their Times say: an
+    // event whose Time lies a rounding error before its predecessor's goes out with it.
+    last_ = first_ ? static_cast<double>(ms) : std::max(static_cast<double>(ms), last_);
+    first_ = false;
+    if (e.Kind == ekTempo) {
+        segmentMs_ = ms;
+        segmentTime_ = time;
+        tempo_ = std::max(static_cast<int>(e.Tempo), 1);
+    }
+    return last_;
+}
+
 std::vector<double> SendTimes(const TMidiElements& list, int startTempo)
 {
     std::vector<double> times;
     times.reserve(static_cast<std::size_t>(list.Count()));
-    // Whole segments are summed in long double from the last tempo change, so a long piece with
-    // many tempo changes does not gather rounding error event by event.
-    long double segmentMs = 0.0L;   // milliseconds at the start of the current tempo segment
-    double segmentTime = 0.0;       // the Time at which it starts
-    int tempo = std::max(startTempo, 1);
-    for (int i = 0; i < list.Count(); ++i) {
-        const TMidiElement& e = list.Items(i);
-        const double time = std::max(e.Time, segmentTime);
-        const long double ms = segmentMs + static_cast<long double>(time - segmentTime) * 60.0L / tempo;
-        // A player sends an item only after every item before it, whatever their Times say: an
-        // event whose Time lies a rounding error before its predecessor's goes out with it.
-        times.push_back(times.empty() ? static_cast<double>(ms) : std::max(static_cast<double>(ms), times.back()));
-        if (e.Kind == ekTempo) {
-            segmentMs = ms;
-            segmentTime = time;
-            tempo = std::max(static_cast<int>(e.Tempo), 1);
-        }
-    }
+    TSendClock clock(startTempo);
+    for (int i = 0; i < list.Count(); ++i) times.push_back(clock.Next(list.Items(i)));
     return times;
 }
 

@@ -128,6 +128,34 @@ TEST(Compile, ResetDefaultsAndTracks)
     EXPECT_EQ(CompileBytes(compiler, twelfth + "x").Error, "未定義のコマンド( 行 : 12 )");
 }
 
+TEST(Song, SystemExclusiveBytesStayWithTheirEvents)
+{
+    // Two tracks on one port, so the sort interleaves their events; the copy outlives the song it
+    // was made from, and the compiler reuses that song's memory for the next piece.
+    TMML compiler;
+    TSong song = compiler.CompileDocument("[1] @X1,2 c @X3 c\n[2] r8 @X4,5,6 c @X7\n");
+    ASSERT_FALSE(song.Failed()) << song.Error;
+    const TSong copy = song;
+    compiler.Recycle(std::move(song));
+    const TSong next = compiler.CompileDocument("[1] @X9 c\n");
+    const auto messages = [](const TSong& s) {
+        std::vector<std::string> found;
+        const TMidiElements& list = s.Ports[0];
+        for (int i = 0; i < list.Count(); ++i) {
+            const TMidiElement& e = list.Items(i);
+            if (e.Kind != ekSysEx) continue;
+            std::string text = std::to_string(e.Tick) + ":";
+            for (const std::uint8_t byte : e.SysExData) text += " " + std::to_string(byte);
+            EXPECT_EQ(e.SysExLength(), static_cast<int>(e.SysExData.size()));
+            found.push_back(text);
+        }
+        return found;
+    };
+    EXPECT_EQ(messages(copy), (std::vector<std::string>{"0: 240 1 2 247", "240: 240 4 5 6 247", "480: 240 3 247",
+                                                        "720: 240 7 247"}));
+    EXPECT_EQ(messages(next), (std::vector<std::string>{"0: 240 9 247"}));
+}
+
 TEST(Song, WholeSongQueries)
 {
     TSong song;

@@ -19,7 +19,9 @@ std::vector<std::string> Lines(const std::string& mml)
     for (int i = 0; i < list.Count(); ++i) {
         const TMidiElement& e = list.Items(i);
         char text[64];
-        std::snprintf(text, sizeof text, "%d %02X %d %d", e.Tick, e.Status, e.Data1, e.Line);
+        // Only a short message has message bytes; any other event shows them as zeros.
+        const bool bytes = e.Kind == ekShortMessage;
+        std::snprintf(text, sizeof text, "%d %02X %d %d", e.Tick, bytes ? e.Status : 0, bytes ? e.Data1 : 0, e.Line);
         std::string item = text;
         if (e.FromMacro()) item += " <" + std::to_string(e.CallLine);
         out.push_back(item);

@@ -53,6 +53,21 @@ TEST(Encoding, Utf8ToCp932PutsOneQuestionMarkPerUnconvertibleCharacterOrInvalidB
     for (const auto& c : cases) EXPECT_EQ(Utf8ToCp932(c.utf8), c.cp932) << c.utf8;
 }
 
+TEST(Encoding, Utf8ToCp932LinesEndsEveryLineWithCrLf)
+{
+    const Pair cases[] = {
+        {"", ""},
+        {"c", "c\r\n"},
+        {"c\n", "c\r\n"},
+        {"a\r\nb\rc\nd", "a\r\nb\r\nc\r\nd\r\n"},
+        {"\n\r\n\r", "\r\n\r\n\r\n"},
+        {"\r\r\n", "\r\n\r\n"},                   // a lone CR, then CR LF
+        {"あ\nい", "\x82\xA0\r\n\x82\xA2\r\n"},
+        {"\xE3\x81\n€\r", "??\r\n?\r\n"},              // a sequence cut off by a line end
+    };
+    for (const auto& c : cases) EXPECT_EQ(Utf8ToCp932Lines(c.utf8), c.cp932) << c.utf8;
+}
+
 TEST(Encoding, Cp932ToUtf8ReplacesEachUndecodableByte)
 {
     struct Case {
@@ -98,6 +113,9 @@ TEST(Encoding, IsValidUtf8IsStrict)
         std::string hex;
         for (char c : bytes) hex += std::to_string(static_cast<unsigned char>(c)) + " ";
         EXPECT_EQ(IsValidUtf8(bytes), valid) << hex;
+        // The same after runs of ASCII that the check skips a word at a time, at every alignment.
+        for (const std::string_view ascii : {"1234567", "12345678", "1234567890abcdefg"})
+            EXPECT_EQ(IsValidUtf8(std::string(ascii) + std::string(bytes) + std::string(ascii)), valid) << ascii << " " << hex;
     }
 }
 

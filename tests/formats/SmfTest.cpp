@@ -27,7 +27,15 @@ struct TPiece {
         TSong song;
         song.Ports = Lists;
         song.Tempos = Tempos;
-        return ExportSmf(song);
+        TSmfExport exported = ExportSmf(song);
+        // A song handed over, whose lists go as they are written, makes the same file, piece by piece.
+        Bytes streamed;
+        const TSmfFile file = MakeSmf(std::move(song));
+        file.WriteTo([&](const std::uint8_t* data, std::size_t size) { streamed.insert(streamed.end(), data, data + size); });
+        EXPECT_EQ(streamed, exported.Bytes);
+        EXPECT_EQ(file.Size(), exported.Bytes.size());
+        EXPECT_TRUE(song.IsEmpty());
+        return exported;
     }
     // Everything added from here on is made by MML track n.
     void SortAndMark(int port, std::int32_t track)
