@@ -1,8 +1,8 @@
 // How punctually the players send: a dense piece on four ports played in real time by the real
 // players and timers into a recording device that timestamps every message. Each message is
 // compared with the moment it was due. Prints the lateness (p50, p99, max), the drift at the end of
-// the piece, and the CPU time the playing took per second of music. A second run seeks to three
-// quarters of the piece and plays on from there.
+// the piece, the CPU time the playing took per second of music and how often the playback threads
+// woke per second. A second run seeks to three quarters of the piece and plays on from there.
 //
 // Run on an idle machine: build/release/bench/playback_bench   (about 80 seconds)
 #include <sys/resource.h>
@@ -90,6 +90,17 @@ double CpuSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// How many times the threads other than this one went to sleep and were woken: the voluntary
+// context switches of the whole process (exited threads included) less those of the calling
+// thread, which only polls for the end.
+long OtherThreadsWakeUps()
+{
+    rusage process{}, self{};
+    getrusage(RUSAGE_SELF, &process);
+    getrusage(RUSAGE_THREAD, &self);
+    return process.ru_nvcsw - self.ru_nvcsw;
+}
+
 // Pairs each port's recorded messages with the events that made them and returns how late each
 // was, in milliseconds, against the moment it was due: origin plus the music between originTick and
 // the event's tick. Every port's recording ends with the 16 All Sound Off of its end, and what
@@ -146,10 +157,12 @@ int main()
 
     // The whole piece from the start.
     const double cpuBefore = CpuSeconds();
+    const long wakeUpsBefore = OtherThreadsWakeUps();
     const std::uint64_t start = SystemClock().Now();
     midis.StartAll();
     WaitForEnd(midis);
     const double cpu = CpuSeconds() - cpuBefore;
+    const long wakeUps = OtherThreadsWakeUps() - wakeUpsBefore;
     const double seconds = static_cast<double>(SystemClock().Now() - start) / 1e6;
     const int fromStart[TMidis::PortCount] = {0, 0, 0, 0};
     const auto late = Lateness(out, midis, fromStart, start, 0);
@@ -176,6 +189,8 @@ int main()
     std::printf("drift over the piece: %.3f ms (median lateness of the last second minus the first)\n",
                 median(last) - median(first));
     std::printf("CPU: %.3f %% of one core (%.3f s in %.1f s)\n", 100.0 * cpu / seconds, cpu, seconds);
+    std::printf("wake-ups of the playback threads: %.1f per second (%ld)\n", static_cast<double>(wakeUps) / seconds,
+                wakeUps);
 
     // A seek to three quarters of the piece, then on to the end.
     out.ClearMessages();

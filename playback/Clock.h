@@ -1,4 +1,4 @@
-// The time the players run on: a monotonic clock, and the way their timers wait for it.
+// The time the players run on: a monotonic clock, and the one place where the timers on it are run.
 //
 // Playback derives song time from this clock, never from counting timer runs, so a late timer run
 // makes events coarser but never makes the song drift. The clock is passed in rather than read
@@ -21,14 +21,18 @@ public:
     // Blocks the calling thread for ms milliseconds (the waits of a seek).
     virtual void Sleep(std::uint32_t ms) = 0;
 
-    // Whether this clock runs its timers itself (a driven clock) instead of each timer waiting on
-    // a thread of its own. A timer registers with such a clock for its whole life.
-    virtual bool FiresTimers() const { return false; }
-    virtual void AttachTimer(TMMTimer&) {}
-    virtual void DetachTimer(TMMTimer&) {}
+    // The clock runs the handlers of every timer on it, earliest run first. A timer registers for
+    // its whole life; detaching waits until a run of its handler that the clock began has returned.
+    virtual void AttachTimer(TMMTimer& timer) = 0;
+    virtual void DetachTimer(TMMTimer& timer) = 0;
+    // A timer's next run has come earlier (it was enabled or brought forward): the clock looks
+    // again. Called without the timer's lock held.
+    virtual void TimerChanged() {}
 };
 
-// The machine's steady clock; timers on it wait on threads of their own.
+// The machine's steady clock. Every timer on it is run by one thread, which sleeps until the
+// earliest run that any of them has due and wakes early when a run comes earlier; it starts with
+// the first timer enabled and ends with the program.
 TClock& SystemClock();
 
 // A clock that stands still until it is told to move. Advance runs every timer run that falls due
@@ -41,7 +45,6 @@ public:
 
     std::uint64_t Now() override { return now_.load(); }
     void Sleep(std::uint32_t ms) override { now_ += std::uint64_t{ms} * 1000; }
-    bool FiresTimers() const override { return true; }
     void AttachTimer(TMMTimer& timer) override;
     void DetachTimer(TMMTimer& timer) override;
 

@@ -7,7 +7,7 @@ TMidi::TMidi(TMidiOutService* service, TClock* clock)
       clock_(clock != nullptr ? *clock : SystemClock()),
       Timer(clock_)
 {
-    Timer.SetInterval(10);
+    Timer.SetInterval(WatchMs);
     Timer.SetOnTimer([this](TMMTimer& sender) { TimerTick(sender); });
 }
 
@@ -46,6 +46,7 @@ void TMidi::Close()
     Timer.SetEnabled(false);
     {
         std::lock_guard run(runMutex_);
+        playing_ = false;
         Index = 0;
     }
     std::unique_ptr<TMidiOutDevice> device;

@@ -1,5 +1,6 @@
 // TMidi, the sequencer: playing the port's sorted event list in real time, and the port's part of
 // a seek.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -26,17 +27,26 @@ void TMidi::Start(std::uint64_t now)
     Index = 0;
     Position = 0.0;
     LastTickCount = now;
-    ArmTimer(now);
+    appliedSpeed_ = SpeedFactor;
+    speedPending_ = false;
+    playing_ = true;
+    ArmTimer();
 }
 
 void TMidi::Resume(std::uint64_t now)
 {
     if (!IsOpen() || Elements.Count() == 0) return;
     std::lock_guard run(runMutex_);
+    // A Resume while playing starts counting afresh from now, as a Stop and Resume at one
+    // instant would.
+    if (playing_) KeepPosition(now);
     Stopped = false;
     Finished = false;
     LastTickCount = now;
-    ArmTimer(now);
+    appliedSpeed_ = SpeedFactor;
+    speedPending_ = false;
+    playing_ = true;
+    ArmTimer();
 }
 
 void TMidi::Stop()
@@ -53,6 +63,8 @@ void TMidi::Stop()
         // timer is turned off below.
         std::lock_guard run(runMutex_);
         Stopped = true;
+        if (playing_) KeepPosition(clock_.Now());
+        playing_ = false;
     }
     Timer.SetEnabled(false);  // waits for a running tick to return
     AllSoundOff();
@@ -61,11 +73,20 @@ void TMidi::Stop()
 void TMidi::StopLocked()
 {
     Stopped = true;
+    playing_ = false;
     Timer.SetEnabled(false);
     AllSoundOff();
 }
 
 void TMidi::SetTempo(int value) { Tempo = value; }
+
+TMidi::TSpeedFactor& TMidi::TSpeedFactor::operator=(double value)
+{
+    // A playing port runs at once to see the change (a stopped one takes the speed when it
+    // resumes); the run lock is not taken here, so a tick sending a burst does not hold the caller.
+    if (value_.exchange(value) != value) owner_.Timer.RunBy(owner_.clock_.Now());
+    return *this;
+}
 
 std::uint64_t TMidi::DueAt(std::uint64_t now) const
 {
@@ -74,19 +95,60 @@ std::uint64_t TMidi::DueAt(std::uint64_t now) const
     if (index >= Elements.Count()) return never;
     const double remaining = Elements.Items(index).Time - Position;
     if (remaining <= 0.0) return now;
-    // Time units per millisecond are Tempo x SpeedFactor / 60.
-    const long double rate = static_cast<long double>(Tempo) * SpeedFactor;
+    // Time units per millisecond are Tempo x speed / 60.
+    const long double rate = static_cast<long double>(Tempo) * appliedSpeed_;
     if (!(rate > 0.0L)) return never;
     const long double wait = std::ceil(static_cast<long double>(remaining) * 60000.0L / rate);
     if (wait >= 1e15L) return never;
     return now + static_cast<std::uint64_t>(wait);
 }
 
-void TMidi::ArmTimer(std::uint64_t now)
+std::uint64_t TMidi::StepStart(std::uint64_t now, bool inclusive) const
 {
-    // The periodic run keeps the position current; waking at the moment the next event falls due
-    // as well sends it then, not up to one period late.
-    Timer.EnableAt(DueAt(now));
+    if (now <= LastTickCount) return LastTickCount;
+    const std::uint64_t elapsed = now - LastTickCount - (inclusive ? 0 : 1);
+    return LastTickCount + elapsed / StepUs * StepUs;
+}
+
+void TMidi::AdvanceTo(std::uint64_t now, double speed)
+{
+    // The whole interval counts at the tempo in force now, after any tempo event sent at the
+    // previous run. Song time comes from the clock, never from counting runs, so late runs cannot
+    // make the song drift.
+    long double units = 0.0L;
+    if (speedPending_) {
+        units = static_cast<long double>(speedFrom_ - LastTickCount) * Tempo * appliedSpeed_ +
+                static_cast<long double>(now - speedFrom_) * Tempo * speed;
+    } else {
+        units = static_cast<long double>(now - LastTickCount) * Tempo * speed;
+    }
+    Position = static_cast<double>(Position + units / 60000.0L);
+    LastTickCount = now;
+    appliedSpeed_ = speed;
+    speedPending_ = false;
+}
+
+void TMidi::KeepPosition(std::uint64_t now)
+{
+    const std::uint64_t step = speedPending_ ? speedFrom_ : StepStart(now, true);
+    Position = static_cast<double>(
+        Position + static_cast<long double>(step - LastTickCount) * Tempo * appliedSpeed_ / 60000.0L);
+    LastTickCount = step;
+    speedPending_ = false;
+}
+
+void TMidi::ArmTimer()
+{
+    // The next event's moment, or sooner the end of the step in which a speed change came, or the
+    // next look at the device. Every one of them is a step boundary or an event's moment, so the
+    // position kept at each run is the one a player woken every step would have.
+    const std::uint64_t due = DueAt(LastTickCount);
+    const std::uint64_t next = speedPending_ ? speedFrom_ + StepUs : LastTickCount + std::uint64_t{WatchMs} * 1000;
+    wakeAt_ = std::min(due, next);
+    Timer.EnableAt(wakeAt_);
+    // Already enabled (a Resume while playing): the earlier of the two runs comes, and a run
+    // before wakeAt_ only arms again.
+    Timer.RunBy(wakeAt_);
 }
 
 void TMidi::Play(const TMidiElement& e)
@@ -130,6 +192,21 @@ void TMidi::TimerTick(TMMTimer&) noexcept
             Finished = true;
             return;
         }
+        const std::uint64_t now = clock_.Now();
+        const double speed = SpeedFactor;
+        // Woken before the run it was armed for: only a speed change brings the timer forward.
+        const bool early = now < wakeAt_;
+        if (speed != appliedSpeed_ && !speedPending_) {
+            // The new speed counts from the start of the step it came in. A run that was due
+            // anyway ends a step, and the change came before it, in the step it ends.
+            speedPending_ = true;
+            speedFrom_ = StepStart(now, early);
+        }
+        if (early) {
+            ArmTimer();
+            return;
+        }
+        AdvanceTo(now, speed);
         const int count = Elements.Count();
         int index = Index;
         int batch = 0;
@@ -151,18 +228,12 @@ void TMidi::TimerTick(TMMTimer&) noexcept
             }
             Index = ++index;
         }
-        const std::uint64_t now = clock_.Now();
-        const std::uint64_t elapsed = now - LastTickCount;
-        LastTickCount = now;
-        // The whole interval counts at the tempo and speed in force now, after any tempo event
-        // just sent. Song time comes from the clock, never from counting runs, so late runs
-        // cannot make the song drift.
-        Position = static_cast<double>(Position + static_cast<long double>(elapsed) * Tempo * SpeedFactor / 60000.0L);
-        if (!Stopped) ArmTimer(now);
+        if (!Stopped) ArmTimer();
     } catch (...) {
         // Nothing may leave the timer thread. A port that cannot go on ends as if its song were
         // over, so that the whole song still ends.
         Stopped = true;
+        playing_ = false;
         Timer.SetEnabled(false);
         Finished = true;
         try {
@@ -176,6 +247,7 @@ double TMidi::SeekTo(std::int32_t target)
 {
     Timer.SetEnabled(false);
     std::lock_guard run(runMutex_);
+    playing_ = false;
     Position = 0.0;
     Index = 0;
     const int count = Elements.Count();

@@ -1,26 +1,14 @@
-// TMMTimer: a periodic timer on a thread of its own, with deadlines on the clock it was given.
-#include <sys/prctl.h>
-
+// TMMTimer: a periodic timer with deadlines on the clock it was given, run by that clock.
 #include <algorithm>
-#include <chrono>
 
 #include "playback/Timer.h"
 
-TMMTimer::TMMTimer(TClock& clock) : clock_(clock)
-{
-    if (clock_.FiresTimers()) clock_.AttachTimer(*this);
-}
+TMMTimer::TMMTimer(TClock& clock) : clock_(clock) { clock_.AttachTimer(*this); }
 
 TMMTimer::~TMMTimer()
 {
     SetEnabled(false);
-    if (clock_.FiresTimers()) clock_.DetachTimer(*this);
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    clock_.DetachTimer(*this);
 }
 
 bool TMMTimer::Enabled() const
@@ -31,22 +19,46 @@ bool TMMTimer::Enabled() const
 
 void TMMTimer::SetEnabled(bool value)
 {
-    std::unique_lock lock(mutex_);
-    if (value == enabled_) return;
-    enabled_ = value;
-    if (value) {
-        if (onTimer_) Arm(clock_.Now() + std::uint64_t{interval_} * 1000);
-    } else {
-        Disarm(lock);
+    bool changed = false;
+    {
+        std::unique_lock lock(mutex_);
+        if (value == enabled_) return;
+        enabled_ = value;
+        if (value) {
+            if (onTimer_) changed = Arm(clock_.Now() + std::uint64_t{interval_} * 1000);
+        } else {
+            Disarm(lock);
+        }
     }
+    if (changed) clock_.TimerChanged();
 }
 
 void TMMTimer::EnableAt(std::uint64_t when)
 {
-    std::lock_guard lock(mutex_);
-    if (enabled_) return;
-    enabled_ = true;
-    if (onTimer_) Arm(std::min(when, clock_.Now() + std::uint64_t{interval_} * 1000));
+    bool changed = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (enabled_) return;
+        enabled_ = true;
+        if (onTimer_) changed = Arm(std::min(when, clock_.Now() + std::uint64_t{interval_} * 1000));
+    }
+    if (changed) clock_.TimerChanged();
+}
+
+void TMMTimer::RunBy(std::uint64_t when)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!armed_) {
+            // A handler that is running re-enables its timer, if at all, before it returns, and
+            // may have decided when before this came.
+            if (running_) runBy_ = std::min(runBy_, when);
+            return;
+        }
+        if (when >= next_) return;
+        next_ = when;
+    }
+    clock_.TimerChanged();
 }
 
 std::uint32_t TMMTimer::Interval() const
@@ -58,14 +70,18 @@ std::uint32_t TMMTimer::Interval() const
 void TMMTimer::SetInterval(std::uint32_t ms)
 {
     ms = std::clamp(ms, PeriodMin, PeriodMax);
-    std::unique_lock lock(mutex_);
-    if (!enabled_) {
+    bool changed = false;
+    {
+        std::unique_lock lock(mutex_);
+        if (!enabled_) {
+            interval_ = ms;
+            return;
+        }
+        Disarm(lock);
         interval_ = ms;
-        return;
+        if (onTimer_) changed = Arm(clock_.Now() + std::uint64_t{interval_} * 1000);
     }
-    Disarm(lock);
-    interval_ = ms;
-    if (onTimer_) Arm(clock_.Now() + std::uint64_t{interval_} * 1000);
+    if (changed) clock_.TimerChanged();
 }
 
 void TMMTimer::SetOnTimer(TNotifyEvent handler)
@@ -93,21 +109,20 @@ void TMMTimer::Fire(std::uint64_t now)
     if (armed_ && !running_ && next_ <= now) Run(lock, now);
 }
 
-void TMMTimer::Arm(std::uint64_t first)
+bool TMMTimer::Arm(std::uint64_t first)
 {
     armed_ = true;
-    next_ = first;
+    next_ = running_ ? std::min(first, runBy_) : first;
     if (++timerId_ == 0) timerId_ = 1;  // 0 means "none"
-    if (!clock_.FiresTimers() && !thread_.joinable()) thread_ = std::thread(&TMMTimer::ThreadMain, this);
-    wake_.notify_all();
+    // The clock's thread runs the handler that arms from within it, and looks again afterwards.
+    return !running_ || runner_ != std::this_thread::get_id();
 }
 
 void TMMTimer::Disarm(std::unique_lock<std::mutex>& lock)
 {
     armed_ = false;
-    wake_.notify_all();
     // A handler that turns its own timer off must not wait for itself.
-    if (running_ && runner_ != std::this_thread::get_id()) wake_.wait(lock, [this] { return !running_; });
+    if (running_ && runner_ != std::this_thread::get_id()) idle_.wait(lock, [this] { return !running_; });
 }
 
 void TMMTimer::Run(std::unique_lock<std::mutex>& lock, std::uint64_t now)
@@ -123,35 +138,12 @@ void TMMTimer::Run(std::unique_lock<std::mutex>& lock, std::uint64_t now)
     try {
         onTimer_(*this);
     } catch (...) {
-        // A handler's error must not end the timer thread (and with it the program); the
+        // A handler's error must not end the clock's thread (and with it the program); the
         // handlers of this program catch their own.
     }
     lock.lock();
     running_ = false;
     runner_ = {};
-    wake_.notify_all();
-}
-
-namespace {
-// A timer thread that wakes on time matters more than anything else the program does: its
-// wake-ups go without the kernel's default slack of 50 microseconds.
-void MakeTimerThreadPunctual() { prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
-}  // namespace
-
-void TMMTimer::ThreadMain()
-{
-    MakeTimerThreadPunctual();
-    std::unique_lock lock(mutex_);
-    while (!quit_) {
-        if (!armed_) {
-            wake_.wait(lock);
-            continue;
-        }
-        const std::uint64_t now = clock_.Now();
-        if (now < next_) {
-            wake_.wait_for(lock, std::chrono::microseconds(next_ - now));
-            continue;
-        }
-        Run(lock, now);
-    }
+    runBy_ = None;
+    idle_.notify_all();
 }

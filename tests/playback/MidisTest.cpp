@@ -116,6 +116,28 @@ TEST_F(MidisTest, StopAllSilencesOpenPortsAndResumeAllContinues)
                                       {"d2 1500 80 40 00"}, AllSoundOffAt("1500", "d2 ")}));
 }
 
+TEST_F(MidisTest, PortsPlayEachInListOrderAndTogetherInTimeOrder)
+{
+    OpenAll();
+    AddNote(Port(0), 0, 480, 60);
+    AddNote(Port(1), 0, 480, 62);
+    midis.Items(1).SetTempo(90);  // its note-off between two steps
+    AddNote(Port(2), 0, 480, 64);
+    midis.Items(2).SpeedFactor = 2.0;
+    AddNote(Port(3), 240, 480, 67);  // its note-on at the instant port 3 ends
+    midis.StartAll();
+    clock.AdvanceMs(1000);
+    // Ports due at one instant go in port order.
+    EXPECT_EQ(Log(out, true), Concat({{"d0 0 90 3C 64", "d1 0 90 3E 64", "d2 0 90 40 64", "d2 250 80 40 00"},
+                                      AllSoundOffAt("250", "d2 "),
+                                      {"d3 250 90 43 64", "d0 500 80 3C 00"},
+                                      AllSoundOffAt("500", "d0 "),
+                                      {"d1 666.667 80 3E 00"},
+                                      AllSoundOffAt("666.667", "d1 "),
+                                      {"d3 750 80 43 00"},
+                                      AllSoundOffAt("750", "d3 ")}));
+}
+
 TEST_F(MidisTest, SeekOnASongOfTheSecondPortOnlyRestartsAtItsNextEvent)
 {
     OpenAll();

@@ -113,6 +113,56 @@ TEST_F(SequencerTest, StopAndResumeIsAPauseThatDoesNotCount)
     EXPECT_EQ(Log(out), Concat({{"0 90 3C 64"}, AllSoundOffAt("200"), {"5500 80 3C 00"}, AllSoundOffAt("5500")}));
 }
 
+// Song time is kept in steps of 10 ms from the latest run, however seldom the player wakes: what
+// happens at 255 ms counts as at 250 ms.
+TEST_F(SequencerTest, PauseResumeAndSpeedChangeCountFromTheStepTheyComeIn)
+{
+    struct Case {
+        const char* Name;
+        void (*Act)(TMidi&, TDrivenClock&);
+        const char* NoteOff;  // the note-off at one quarter note, 500 ms at 120 without the act
+    };
+    const Case cases[] = {
+        // 500 units played at the stop; the other 500 take 250 ms from the resume at 355.
+        {"pause", [](TMidi& p, TDrivenClock& c) { p.Stop(), c.AdvanceMs(100), p.Resume(); }, "605"},
+        // A resume while playing counts afresh from 255, from the 500 units of the step at 250.
+        {"resume while playing", [](TMidi& p, TDrivenClock&) { p.Resume(); }, "505"},
+        // 250..260 counts twice as fast: 540 units at 260, the other 460 at 4 per ms.
+        {"speed", [](TMidi& p, TDrivenClock&) { p.SpeedFactor = 2.0; }, "375"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        player.Stop();
+        player.SpeedFactor = 1.0;
+        player.Elements.Clear();
+        clock.Advance(1'000'000 - clock.Now() % 1'000'000);
+        out.ClearMessages();
+        const std::uint64_t start = clock.Now() / 1000;
+        AddNote(player.Elements, 0, 480, 60);
+        player.Start();
+        clock.AdvanceMs(255);
+        c.Act(player, clock);
+        clock.AdvanceMs(1000);
+        std::vector<std::string> offs;
+        for (const auto& line : Log(out))
+            if (line.find(" 80 3C 00") != std::string::npos)
+                offs.push_back(std::to_string(std::stoull(line.substr(0, line.find(' '))) - start));
+        EXPECT_EQ(offs, std::vector<std::string>{c.NoteOff});
+    }
+}
+
+TEST_F(SequencerTest, LostDeviceEndsThePortBetweenEvents)
+{
+    AddNote(player.Elements, 0, 1920, 60);  // the note-off two seconds on
+    player.Start();
+    clock.AdvanceMs(300);
+    out.Lose(0);
+    clock.AdvanceMs(TMidi::WatchMs);
+    EXPECT_TRUE(player.Finished);  // so that the song ends without waiting for the next event
+    EXPECT_TRUE(player.Stopped);
+    EXPECT_FALSE(player.Timer.Enabled());
+}
+
 TEST_F(SequencerTest, StartBeginsAgainFromTheFirstEvent)
 {
     AddNote(player.Elements, 0, 240, 60);

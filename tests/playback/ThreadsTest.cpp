@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -19,7 +20,7 @@
 namespace {
 using namespace playback_test;
 
-// ---- On the system clock: a thread per timer ----
+// ---- On the system clock: one thread runs every timer ----
 
 TEST(ThreadTimer, DisablingFromAnotherThreadWaitsForTheRunningHandler)
 {
@@ -213,7 +214,15 @@ TEST(ThreadPlayer, SongPlaysToItsEndWhileAnotherThreadWatchesAndStops)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).SpeedFactor = 2.0;
     while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::thread::id refreshThread = refresh.get_id();
     refresh.join();
+
+    // One thread played all four ports: neither this one, which started them, nor the refresh,
+    // which stopped them at the end.
+    std::set<std::thread::id> players;
+    for (const auto& m : out.Messages())
+        if (m.Thread != refreshThread && m.Thread != std::this_thread::get_id()) players.insert(m.Thread);
+    EXPECT_EQ(players.size(), 1u);
 
     for (int port = 0; port < TMidis::PortCount; ++port) {
         TMidi& player = midis.Items(port);

@@ -94,4 +94,28 @@ TEST_F(DrivenTimer, EnableAtBringsOnlyTheFirstRunForward)
     EXPECT_EQ(runs, (std::vector<std::uint64_t>{3, 13, 23, 35}));
 }
 
+TEST_F(DrivenTimer, RunByBringsTheNextRunForwardEvenFromWithinARun)
+{
+    Record();
+    timer.SetInterval(10);
+    timer.RunBy(2000);  // disabled: stays disabled
+    EXPECT_FALSE(timer.Enabled());
+    timer.SetEnabled(true);
+    timer.RunBy(4000);
+    timer.RunBy(6000);  // later than the next run: nothing
+    clock.AdvanceMs(15);
+    EXPECT_EQ(runs, (std::vector<std::uint64_t>{4, 14}));
+
+    // A handler that re-enables itself after a RunBy that came while it ran gets the earlier run.
+    runs.clear();
+    timer.SetOnTimer([this](TMMTimer& sender) {
+        runs.push_back(clock.Now() / 1000);
+        sender.SetEnabled(false);
+        if (runs.size() == 1) sender.RunBy(clock.Now() + 2000);
+        sender.SetEnabled(true);
+    });
+    clock.AdvanceMs(25);
+    EXPECT_EQ(runs, (std::vector<std::uint64_t>{24, 26, 36}));
+}
+
 }  // namespace

@@ -1,12 +1,14 @@
 // A MIDI output service that records instead of sounding: every message its devices receive, with
-// the clock time at which it arrived. A system-exclusive message is recorded as a copy, as a real
-// device keeps what it still has to send. The tests and the playback benchmark play through it.
+// the clock time at which it arrived and the thread that sent it. A system-exclusive message is
+// recorded as a copy, as a real device keeps what it still has to send. The tests and the playback
+// benchmark play through it.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "playback/Clock.h"
@@ -19,6 +21,7 @@ public:
         int Device = 0;
         std::uint64_t Time = 0;           // clock microseconds
         std::vector<std::uint8_t> Bytes;  // as the device would send them; empty for a reset
+        std::thread::id Thread = std::this_thread::get_id();  // the thread that sent it
     };
 
     explicit TRecordingMidiOut(TClock& clock = SystemClock(), int deviceCount = 4);
