@@ -1,7 +1,9 @@
 // Syntax colours: the pieces of an MML line and how each kind is painted.
 #include "app/Highlighter.h"
 
-#include <QTextCharFormat>
+#include <QSignalBlocker>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <array>
 
 #include "formats/Chars.h"
@@ -117,22 +119,44 @@ QColor MMLTokenColor(TMMLToken token, bool dark)
     return QColor(QString::fromLatin1(dark ? pair.Dark : pair.Light));
 }
 
-TMMLHighlighter::TMMLHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {}
-
-void TMMLHighlighter::SetDark(bool dark)
+TMMLHighlighter::TMMLHighlighter(QTextDocument* document) : QObject(document), document_(document)
 {
-    if (dark == dark_) return;
-    dark_ = dark;
-    rehighlight();
+    connect(document, &QTextDocument::contentsChange, this,
+            [this](int from, int /*charsRemoved*/, int charsAdded) { Outdate(from, charsAdded); });
 }
 
-void TMMLHighlighter::highlightBlock(const QString& text)
+void TMMLHighlighter::Outdate(int from, int charsAdded)
 {
-    for (const TMMLSpan& span : MMLSpans(text)) {
-        QTextCharFormat format;
-        format.setForeground(MMLTokenColor(span.Token, dark_));
-        if (span.Token == TMMLToken::Comment) format.setFontItalic(true);
-        if (span.Token == TMMLToken::Structure || span.Token == TMMLToken::Track) format.setFontWeight(QFont::Bold);
-        setFormat(span.Start, span.Length, format);
+    // Every line the change reaches: lines made by it start uncoloured, and an edit that spans
+    // many lines (a replace-all in one step) may have changed any line between its ends.
+    const QTextBlock last = document_->findBlock(from + charsAdded);
+    for (QTextBlock block = document_->findBlock(from); block.isValid(); block = block.next()) {
+        if (block.userState() != NotColoured) block.setUserState(NotColoured);
+        if (block == last) break;
     }
+}
+
+bool TMMLHighlighter::ColourBlock(const QTextBlock& block)
+{
+    const int stamp = dark_ ? 1 : 0;
+    if (!block.isValid() || block.userState() == stamp) return false;
+    QList<QTextLayout::FormatRange> ranges;
+    for (const TMMLSpan& span : MMLSpans(block.text())) {
+        QTextLayout::FormatRange range;
+        range.start = span.Start;
+        range.length = span.Length;
+        range.format.setForeground(MMLTokenColor(span.Token, dark_));
+        if (span.Token == TMMLToken::Comment) range.format.setFontItalic(true);
+        if (span.Token == TMMLToken::Structure || span.Token == TMMLToken::Track) range.format.setFontWeight(QFont::Bold);
+        ranges.append(range);
+    }
+    QTextBlock colored = block;
+    colored.setUserState(stamp);
+    block.layout()->setFormats(ranges);
+    // The line is laid out again with its fonts. The document says nothing of it to its listeners:
+    // colours are no change to the text, and must not count as an edit (the window takes any
+    // change of the text as one that needs compiling again).
+    const QSignalBlocker quiet(document_);
+    document_->markContentsDirty(block.position(), block.length());
+    return true;
 }

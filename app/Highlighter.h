@@ -5,7 +5,8 @@
 
 #include <QColor>
 #include <QStringView>
-#include <QSyntaxHighlighter>
+#include <QObject>
+#include <QTextBlock>
 #include <vector>
 
 #include "compiler/Commands.h"  // TMMLToken, the colour class of each command
@@ -26,16 +27,26 @@ std::vector<TMMLSpan> MMLSpans(QStringView line);
 // The colour of a kind of piece, chosen to read on a light (white) or a dark (#2b2b2b) background.
 QColor MMLTokenColor(TMMLToken token, bool dark);
 
-class TMMLHighlighter : public QSyntaxHighlighter {
+// Paints the lines of a document in their syntax colours as they come into view. Nothing in the
+// language reaches past a line end, so a line is coloured on its own, and only when it is about to
+// be drawn: opening a long document costs what its first screen costs, not what all its lines do.
+// Each line records which colours it carries in its block's user state (NotColoured, or the palette
+// it was coloured for); an edit resets the lines it touched, a palette change outdates them all.
+class TMMLHighlighter : public QObject {
 public:
     explicit TMMLHighlighter(QTextDocument* document);
-    // Switches to the colours for a dark or a light background and paints again when it changed.
-    void SetDark(bool dark);
+    // Switches to the colours for a dark or a light background; lines take them when next drawn.
+    void SetDark(bool dark) { dark_ = dark; }
     bool Dark() const { return dark_; }
+    // Colours the block unless it already carries the colours for its text and the palette.
+    // Returns whether it painted anything new.
+    bool ColourBlock(const QTextBlock& block);
 
-protected:
-    void highlightBlock(const QString& text) override;
+    static constexpr int NotColoured = -1;
 
 private:
+    void Outdate(int from, int charsAdded);
+
+    QTextDocument* document_;
     bool dark_ = false;
 };

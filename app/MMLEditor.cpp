@@ -187,6 +187,25 @@ void TMMLEditor::UpdateGutter(const QRect& rect, int dy)
     if (rect.contains(viewport()->rect())) UpdateGutterWidth();
 }
 
+void TMMLEditor::ColourVisibleLines()
+{
+    const qreal bottom = viewport()->height();
+    QTextBlock block = firstVisibleBlock();
+    qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
+    while (block.isValid() && top <= bottom) {
+        if (block.isVisible()) highlighter_->ColourBlock(block);
+        // Read after colouring: a bold or an italic piece can change how the line wraps.
+        top += blockBoundingRect(block).height();
+        block = block.next();
+    }
+}
+
+void TMMLEditor::paintEvent(QPaintEvent* event)
+{
+    ColourVisibleLines();
+    QPlainTextEdit::paintEvent(event);
+}
+
 void TMMLEditor::resizeEvent(QResizeEvent* event)
 {
     QPlainTextEdit::resizeEvent(event);
@@ -202,6 +221,7 @@ void TMMLEditor::changeEvent(QEvent* event)
     }
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
         highlighter_->SetDark(DarkPalette());
+        viewport()->update();
         UpdateMarks();
     }
 }

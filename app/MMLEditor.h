@@ -50,6 +50,8 @@ public:
     QWidget* LineNumberArea() const { return lineNumberArea_; }
 
 protected:
+    // Colours the lines about to be drawn before drawing them.
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     // Ctrl with the wheel zooms, as in every editor; without, the view scrolls.
@@ -63,6 +65,8 @@ private:
     // The extra selections: the current line, the playing line, the error line, in that order,
     // so the error shows over the others.
     void UpdateMarks();
+    // Gives the lines in view their syntax colours where they lack them.
+    void ColourVisibleLines();
     QTextBlock BlockOfLine(int line) const;
 
     TMMLHighlighter* highlighter_ = nullptr;

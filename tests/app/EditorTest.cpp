@@ -79,25 +79,75 @@ protected:
     }
 };
 
+// Lines take their colours as they are drawn, so each check paints the editor first.
 TEST_F(Editor, TheDocumentIsPaintedInSyntaxColoursForItsPalette)
 {
-    MMLEditor().setPlainText(QStringLiteral("c4 // x"));
-    const auto colorAt = [this](int position) {
-        for (const QTextLayout::FormatRange& range : MMLEditor().document()->firstBlock().layout()->formats())
+    const auto colorAt = [this](int line, int position) {
+        MMLEditor().viewport()->grab();
+        const QTextBlock block = MMLEditor().document()->findBlockByNumber(line);
+        for (const QTextLayout::FormatRange& range : block.layout()->formats())
             if (range.start <= position && position < range.start + range.length)
                 return range.format.foreground().color();
         return QColor();
     };
+    MMLEditor().setPlainText(QStringLiteral("c4 // x\nd e\nf g"));
     const bool dark = MMLEditor().Highlighter()->Dark();
-    EXPECT_EQ(colorAt(0), MMLTokenColor(TMMLToken::Note, dark));
-    EXPECT_EQ(colorAt(1), MMLTokenColor(TMMLToken::Number, dark));
-    EXPECT_EQ(colorAt(5), MMLTokenColor(TMMLToken::Comment, dark));
+    EXPECT_EQ(colorAt(0, 0), MMLTokenColor(TMMLToken::Note, dark));
+    EXPECT_EQ(colorAt(0, 1), MMLTokenColor(TMMLToken::Number, dark));
+    EXPECT_EQ(colorAt(0, 5), MMLTokenColor(TMMLToken::Comment, dark));
+
+    // An edit colours its line anew, and so does one step that changes lines far apart.
+    QTextCursor cursor(MMLEditor().document()->findBlockByNumber(1));
+    cursor.insertText(QStringLiteral("//"));
+    EXPECT_EQ(colorAt(1, 3), MMLTokenColor(TMMLToken::Comment, dark));
+    cursor.beginEditBlock();
+    cursor.setPosition(0);
+    cursor.insertText(QStringLiteral("v"));
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QStringLiteral(" //"));
+    cursor.endEditBlock();
+    EXPECT_EQ(colorAt(0, 0), MMLTokenColor(TMMLToken::Control, dark));
+    EXPECT_EQ(colorAt(2, 4), MMLTokenColor(TMMLToken::Comment, dark));
 
     QPalette palette = MMLEditor().palette();
     palette.setColor(QPalette::Base, dark ? QColor(Qt::white) : QColor(0x2b, 0x2b, 0x2b));
     MMLEditor().setPalette(palette);
     EXPECT_EQ(MMLEditor().Highlighter()->Dark(), !dark);
-    EXPECT_EQ(colorAt(0), MMLTokenColor(TMMLToken::Note, !dark));
+    EXPECT_EQ(colorAt(0, 1), MMLTokenColor(TMMLToken::Note, !dark));
+}
+
+// Colouring the lines that scroll into view changes no text: an edited, compiled document stays
+// playable and a compile error keeps its mark.
+TEST_F(Editor, LinesColouredAsTheyScrollIntoViewAreNoEdit)
+{
+    QString text;
+    for (int line = 0; line < 500; ++line) text += QStringLiteral("cdef gab\n");
+    const auto scrollTo = [this](int value) {
+        MMLEditor().verticalScrollBar()->setValue(value);
+        MMLEditor().viewport()->grab();
+    };
+    const auto coloured = [this](int line) {
+        return !MMLEditor().document()->findBlockByNumber(line).layout()->formats().isEmpty();
+    };
+
+    CompileText(text + QStringLiteral("x"));
+    Script.TakeBoxes();
+    scrollTo(0);
+    EXPECT_TRUE(coloured(0));
+    EXPECT_FALSE(coloured(250)) << "a line never shown is not coloured";
+    EXPECT_EQ(MMLEditor().ErrorLine(), 501);
+
+    QTextCursor mistake(MMLEditor().document());
+    mistake.movePosition(QTextCursor::End);
+    mistake.deletePreviousChar();
+    MMLEditor().moveCursor(QTextCursor::Start);
+    Type(QStringLiteral("c"));
+    Action("compileAction").trigger();
+    ASSERT_TRUE(Action("playAction").isEnabled());
+    scrollTo(250);
+    EXPECT_TRUE(coloured(250));
+    EXPECT_TRUE(Action("playAction").isEnabled());
+    EXPECT_TRUE(MMLEditor().document()->isModified());
 }
 
 TEST_F(Editor, LineNumbersStandBesideTheTextAndTheCurrentLineIsMarked)
