@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QFileDialog>
 
@@ -8,9 +9,12 @@ namespace {
 class TQtDialogs : public TUserDialogs {
 public:
     QMessageBox::StandardButton Message(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
-                                        const QString& text, QMessageBox::StandardButtons buttons) override
+                                        const QString& text, QMessageBox::StandardButtons buttons,
+                                        const TButtonNames& names) override
     {
         QMessageBox box(icon, caption, text, buttons, parent);
+        for (const TButtonName& name : names)
+            if (QAbstractButton* button = box.button(name.Button)) button->setText(name.Text);
         const int result = box.exec();
         return static_cast<QMessageBox::StandardButton>(result);
     }

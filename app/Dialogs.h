@@ -3,20 +3,31 @@
 // ever waits for a person.
 #pragma once
 
+#include <QList>
 #include <QMessageBox>
 #include <QString>
 
 class QDialog;
 class QWidget;
 
+// A button of a box that bears the program's own name for what it does rather than the standard
+// text (復元 rather than はい).
+struct TButtonName {
+    QMessageBox::StandardButton Button;
+    QString Text;
+};
+using TButtonNames = QList<TButtonName>;
+
 class TUserDialogs {
 public:
     virtual ~TUserDialogs() = default;
 
     // A message box with the given icon, caption, text and buttons; returns the button chosen.
-    // Closing the box without choosing answers the box's escape button (Cancel, No or OK).
+    // Closing the box without choosing answers the box's escape button (Cancel, No or OK). Buttons
+    // in names bear the names given there.
     virtual QMessageBox::StandardButton Message(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
-                                                const QString& text, QMessageBox::StandardButtons buttons) = 0;
+                                                const QString& text, QMessageBox::StandardButtons buttons,
+                                                const TButtonNames& names = {}) = 0;
     // The chosen file's full path, or an empty text when the user cancelled.
     virtual QString OpenFileName(QWidget* parent, const QString& filter) = 0;
     // As OpenFileName; a name typed without extension gets defaultSuffix. The dialog never asks

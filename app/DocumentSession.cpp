@@ -19,6 +19,7 @@
 
 #include "app/Application.h"
 #include "app/Dialogs.h"
+#include "app/DocumentLoader.h"
 #include "app/MainWindow.h"
 #include "app/PositionBar.h"
 #include "app/Recovery.h"
@@ -94,6 +95,9 @@ void TMainWindow::CreateSession()
                             static_cast<QObject*>(messagePane->viewport())})
         target->installEventFilter(dropOpener);
 
+    loader_ = new TDocumentLoader(
+        editor, [this](int percent) { ShowLoadProgress(percent); },
+        [this] { Guarded([this] { SetLoading(false); }); });
     recovery_ = new TRecovery(this, [this] { Guarded([this] { WriteRecovery(); }); }, RecoveryIntervalMs());
     RestoreWindowState();
 }
@@ -186,9 +190,10 @@ void TMainWindow::OfferRecovery()
     const QString when = recovered->Written.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     const QMessageBox::StandardButton answer = UserDialogs().Message(
         this, QMessageBox::Question, QStringLiteral("確認"),
-        QStringLiteral("前回、保存されずに終了した文書があります。\n%1（%2）\n\n復元しますか？（「はい」で復元、「破棄」で削除）")
+        QStringLiteral("前回、保存されずに終了した文書があります。\n%1（%2）\n\n復元しますか？（「復元」で復元、「破棄」で削除）")
             .arg(name, when),
-        QMessageBox::Yes | QMessageBox::Discard);
+        QMessageBox::Yes | QMessageBox::Discard,
+        {{QMessageBox::Yes, QStringLiteral("復元")}, {QMessageBox::Discard, QStringLiteral("破棄")}});
     if (answer != QMessageBox::Yes) {
         TRecovery::Discard();
         return;

@@ -8,9 +8,13 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "app/Application.h"
 #include "app/Dialogs.h"
+#include "app/DocumentLoader.h"
 #include "formats/Document.h"
 #include "song/Exception.h"
 #include "app/MainWindow.h"
@@ -20,6 +24,7 @@
 namespace {
 
 const QString QuestionCaption = QStringLiteral("確認");
+const QString StatusLoading = QStringLiteral("読み込み中… %1%");
 const QString Extension = QStringLiteral("QVR");
 const QString OpenFilter = QStringLiteral(
     "QVR / MML / テキスト / RTF (*.QVR *.qvr *.mml *.txt *.rtf);;QVRLYファイル (*.QVR *.qvr);;"
@@ -43,22 +48,19 @@ QString ExtensionOf(const QString& path)
     return dot > 0 ? name.mid(dot + 1) : QString();
 }
 
-// The text the editor shows for a document file's bytes. RTF gives back exactly the text it was
-// written from; plain text ends without the line end that closes its last line, as editors show it.
-QString DocumentText(std::string_view bytes)
+// The text the editor shows for a document file's bytes, in UTF-8. RTF gives back exactly the text
+// it was written from; plain text ends without the line end that closes its last line, as editors
+// show it.
+std::string DocumentText(std::string_view bytes)
 {
-    std::string text;
-    if (LooksLikeRtf(bytes)) {
-        text = ReadRtf(bytes);
-    } else {
-        text = DecodeDocument(bytes);
-        if (!text.empty()) text.pop_back();
-    }
-    return QString::fromStdString(text);
+    if (LooksLikeRtf(bytes)) return ReadRtf(bytes);
+    std::string text = DecodeDocument(bytes);
+    if (!text.empty()) text.pop_back();
+    return text;
 }
 
 struct TReadDocument {
-    QString Text;
+    std::string Text;  // UTF-8
     TDocumentForm Form;
 };
 
@@ -67,8 +69,10 @@ TReadDocument ReadDocumentFile(const QString& path)
     // The reader every document goes through: the same bounds (an RTF file may be as large as
     // the largest text saves to), a FIFO or a device refused before it is opened, which would
     // otherwise hold the window until a writer came, and an empty or binary file refused.
-    const std::string bytes = ReadDocumentBytes(QFile::encodeName(path).toStdString());
-    return {DocumentText(bytes), DocumentFormOf(bytes).value_or(TDocumentForm{})};
+    TReadDocument document;
+    const std::string bytes = ReadDocumentBytes(QFile::encodeName(path).toStdString(), &document.Form);
+    document.Text = DocumentText(bytes);
+    return document;
 }
 
 // Written beside the old file and renamed over it, so that a crash or a full disk leaves the old
@@ -118,12 +122,31 @@ void TMainWindow::SetCurrentFile(const QString& path)
     recoveredRevision_ = -1;
 }
 
-void TMainWindow::ReplaceText(const QString& text)
+void TMainWindow::ReplaceText(std::string utf8)
 {
-    editor->setPlainText(text);
+    const bool wasLoading = loader_->Loading();
+    loader_->Load(std::move(utf8));
     SetCurrentFile(fileName_);
     // The compiled song belongs to the text that was there before.
     playAction->setEnabled(false);
+    if (loader_->Loading() || wasLoading) SetLoading(loader_->Loading());
+}
+
+void TMainWindow::ShowLoadProgress(int percent) { compilePanel->setText(StatusLoading.arg(percent)); }
+
+bool TMainWindow::LoadingDocument() const { return loader_->Loading(); }
+
+void TMainWindow::SetLoading(bool value)
+{
+    for (QAction* action : {compileAction, playFromCursorAction, saveAction, saveAsAction, exportMidiAction,
+                            exportWavAction, replaceAction, portAction})
+        action->setEnabled(!value);
+    if (value) {
+        playAction->setEnabled(false);
+        ShowLoadProgress(0);
+    } else {
+        compilePanel->clear();
+    }
 }
 
 bool TMainWindow::MaybeSave()
@@ -147,7 +170,7 @@ void TMainWindow::New()
     fileName_.clear();
     documentForm_ = {};
     ClearSession();
-    ReplaceText(QString());
+    ReplaceText({});
 }
 
 void TMainWindow::Open()
@@ -171,7 +194,7 @@ void TMainWindow::ReadAndShow(const QString& path)
     fileName_ = path;
     documentForm_ = document.Form;
     ClearSession();
-    ReplaceText(document.Text);
+    ReplaceText(std::move(document.Text));
     RememberRecentFile(path);
 }
 

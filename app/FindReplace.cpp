@@ -121,13 +121,14 @@ void TFindDialog::FindNext()
 void TFindDialog::ReplaceOne()
 {
     if (FindText().isEmpty()) return;
-    if (SelectionMatches()) editor_.textCursor().insertText(ReplaceText());
+    // A text that may not be typed into (a document still loading) is not replaced into either.
+    if (SelectionMatches() && !editor_.isReadOnly()) editor_.textCursor().insertText(ReplaceText());
     FindNext();
 }
 
 int TFindDialog::ReplaceAll()
 {
-    if (FindText().isEmpty()) return 0;
+    if (FindText().isEmpty() || editor_.isReadOnly()) return 0;
     QTextDocument* document = editor_.document();
     // One edit block: a single undo takes every replacement back.
     QTextCursor edit(document);

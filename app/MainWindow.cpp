@@ -25,6 +25,7 @@
 
 #include "app/Application.h"
 #include "app/Dialogs.h"
+#include "app/DocumentLoader.h"
 #include "formats/Document.h"
 #include "app/Fonts.h"
 #include "app/MainWindow.h"
@@ -343,6 +344,8 @@ void TMainWindow::closeEvent(QCloseEvent* event)
     Guarded([&] { close = MaybeSave(); });
     if (close) {
         event->accept();
+        // The rest of a document still loading is not wanted any more.
+        loader_->Cancel();
         // A normal end: the window's state is kept and the recovery copy is no longer needed.
         Guarded([this] {
             StoreWindowState();

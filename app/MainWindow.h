@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,7 @@ class TFindDialog;
 class TPortDialog;
 class TPositionBar;
 class TRecovery;
+class TDocumentLoader;
 
 class TMainWindow : public QMainWindow {
 public:
@@ -56,6 +58,9 @@ public:
     // Offers the text that a run ended by a crash left in the recovery file, naming its document
     // and the time it was written. Run once, when the window is shown.
     void OfferRecovery();
+    // A long document goes into the editor a slice at a time after its beginning is shown; until
+    // the last slice is in, the text cannot be edited, compiled or saved.
+    bool LoadingDocument() const;
     // The periodic copy of unsaved text; its interval can be shortened (tests).
     TRecovery& Recovery() const { return *recovery_; }
 
@@ -110,8 +115,14 @@ private:
     bool WriteDocument(const QString& path, TDocumentForm form);
     // The only place that names the document: fileName_, the caption, and a clear modified flag.
     void SetCurrentFile(const QString& path);
-    // Replaces the editor's text by the program (New, Open): unmodified, and not yet compiled.
-    void ReplaceText(const QString& text);
+    // Replaces the editor's text by the program (New, Open) with UTF-8: unmodified, and not yet
+    // compiled. A long text loads on from the event loop (LoadingDocument).
+    void ReplaceText(std::string utf8);
+    // Disables what would read or change the whole text while a long document is still loading
+    // (compile, play, save, export, replace, typing), or enables it again.
+    void SetLoading(bool value);
+    // 読み込み中… with the share of a long document loaded so far, in the compile panel.
+    void ShowLoadProgress(int percent);
     // The editor's text with LF line ends, every character as typed (toPlainText would turn
     // no-break spaces into spaces).
     QString EditorText() const;
@@ -253,7 +264,7 @@ private:
     QPlainTextEdit* messagePane = nullptr;
     QLabel* modifiedPanel = nullptr;    // 変更有り while the text has unsaved changes
     QLabel* typingModePanel = nullptr;  // 挿入 or 上書き
-    QLabel* compilePanel = nullptr;     // コンパイル中… while a long compile runs
+    QLabel* compilePanel = nullptr;     // コンパイル中… while a long compile runs, 読み込み中… n% while a long document loads
     // Drives the display refresh.
     QTimer* displayTimer = nullptr;
 
@@ -267,6 +278,7 @@ private:
     TDocumentForm documentForm_;
     QMenu* recentMenu = nullptr;  // 最近使ったファイル
     TRecovery* recovery_ = nullptr;
+    TDocumentLoader* loader_ = nullptr;
     int recoveredRevision_ = -1;  // the text revision the recovery copy holds
     bool overwriteMode_ = false;
     bool shown_ = false;

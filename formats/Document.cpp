@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <optional>
 
 #include "formats/Encoding.h"
 #include "song/Exception.h"
@@ -73,10 +77,24 @@ const std::string_view ReplacementChar = "\xEF\xBF\xBD";
 // they are.
 bool HoldsForeignControls(std::string_view bytes)
 {
-    for (const char c : bytes) {
+    const auto foreign = [](char c) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f' && b != 0x1A) return true;
+        return b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f' && b != 0x1A;
+    };
+    // Eight bytes at a time: a document is tens of megabytes at most, and is checked at every
+    // open. Only a word that holds some byte below 0x20 (a line end, mostly) is looked at closely.
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    std::size_t pos = 0;
+    for (; pos + 8 <= bytes.size(); pos += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + pos, sizeof word);
+        if (((word - ones * 0x20) & ~word & highs) == 0) continue;
+        for (std::size_t i = pos; i < pos + 8; ++i)
+            if (foreign(bytes[i])) return true;
     }
+    for (; pos < bytes.size(); ++pos)
+        if (foreign(bytes[pos])) return true;
     return false;
 }
 
@@ -136,7 +154,7 @@ bool DocumentTooLarge(std::string_view bytesSoFar)
     return bytesSoFar.size() > MaxRtfDocumentBytes() || !LooksLikeRtf(bytesSoFar);
 }
 
-std::string ReadDocumentBytes(const std::string& path)
+std::string ReadDocumentBytes(const std::string& path, TDocumentForm* form)
 {
     const std::string message = "ファイルを読み込めません: " + path;
     const std::string notRegular = "通常のファイルではないので読み込めません: " + path;
@@ -157,18 +175,26 @@ std::string ReadDocumentBytes(const std::string& path)
     if (S_ISDIR(info.st_mode)) throw Exception(message);
     if (!S_ISREG(info.st_mode)) throw Exception(notRegular);
     std::string bytes;
-    char buffer[65536];
+    // Room for the size the file says it has (within the bound) and a byte more, to see its end:
+    // read straight into place, a large document is neither copied nor grown on the way.
+    const auto expected = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+    bytes.reserve(std::min(expected, MaxRtfDocumentBytes()) + 1);
+    constexpr std::size_t step = 1 << 20;
     for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
+        const std::size_t size = bytes.size();
+        bytes.resize(size + std::max(step, bytes.capacity() - size));
+        const ssize_t got = read(fd, bytes.data() + size, bytes.size() - size);
+        bytes.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw Exception(message);
         if (got == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
         // Refused as soon as it is known to be too large, so a huge file is never read whole.
         if (DocumentTooLarge(bytes)) throw Exception("ファイルが大きすぎて読み込めません: " + path);
     }
     if (bytes.empty()) throw Exception("ファイルが空なので読み込めません: " + path);
-    if (!DocumentFormOf(bytes)) throw Exception("テキストファイルではないので読み込めません: " + path);
+    const std::optional<TDocumentForm> read = DocumentFormOf(bytes);
+    if (!read) throw Exception("テキストファイルではないので読み込めません: " + path);
+    if (form != nullptr) *form = *read;
     return bytes;
 }
 

@@ -62,7 +62,8 @@ bool DocumentTooLarge(std::string_view bytesSoFar);
 // Reads a document file's bytes. Raises Exception with a Japanese message naming the file when it
 // cannot be read, is not a regular file (a FIFO or a device would block or never end; it is
 // refused before it is opened), is over its bound, is empty, or is no text (DocumentFormOf).
-std::string ReadDocumentBytes(const std::string& path);
+// With form, also says how the file holds its text, as DocumentFormOf does.
+std::string ReadDocumentBytes(const std::string& path, TDocumentForm* form = nullptr);
 
 // ReadDocumentBytes, decoded: the text as DecodeDocument gives it (UTF-8, every line ended by LF).
 std::string ReadDocumentText(const std::string& path);

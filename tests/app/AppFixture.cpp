@@ -19,9 +19,10 @@
 namespace app_test {
 
 QMessageBox::StandardButton TScriptedDialogs::Message(QWidget*, QMessageBox::Icon icon, const QString& caption,
-                                                      const QString& text, QMessageBox::StandardButtons buttons)
+                                                      const QString& text, QMessageBox::StandardButtons buttons,
+                                                      const TButtonNames& names)
 {
-    Boxes.push_back({icon, caption, text, buttons});
+    Boxes.push_back({icon, caption, text, buttons, names});
     if (buttons == QMessageBox::Ok) return QMessageBox::Ok;  // nothing to decide
     if (Answers.empty()) {
         ADD_FAILURE() << "unexpected question: " << text.toStdString();

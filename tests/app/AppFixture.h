@@ -50,6 +50,7 @@ public:
         QString Caption;
         QString Text;
         QMessageBox::StandardButtons Buttons;
+        TButtonNames Names;
     };
 
     std::deque<QMessageBox::StandardButton> Answers;  // one per box, in order
@@ -63,7 +64,7 @@ public:
     std::vector<TBox> Boxes;  // every box shown, in order
 
     QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
-                                        QMessageBox::StandardButtons buttons) override;
+                                        QMessageBox::StandardButtons buttons, const TButtonNames& names) override;
     QString OpenFileName(QWidget*, const QString& filter) override;
     QString SaveFileName(QWidget*, const QString& filter, const QString& defaultSuffix) override;
     int Exec(QDialog& dialog) override;

@@ -232,6 +232,69 @@ TEST_F(Documents, NewAndOpenStartClean)
     }
 }
 
+// A long document shows its beginning at once and the rest follows from the event loop; until it
+// is all in, nothing may change, compile or save it.
+TEST_F(Documents, ALongDocumentShowsItsBeginningAtOnceAndTheRestFollows)
+{
+    std::string bytes;
+    for (int line = 0; bytes.size() < 2'600'000; ++line) bytes += "// " + std::to_string(line) + " cdefgab\n";
+    const QString path = Document(QStringLiteral("long.mml"), bytes);
+    const char* const locked[] = {"compileAction", "playAction", "playFromCursorAction", "saveAction",
+                                  "saveAsAction", "exportMidiAction", "exportWavAction", "replaceAction"};
+
+    ASSERT_TRUE(Window->OpenFile(path));
+    ASSERT_TRUE(Window->LoadingDocument());
+    EXPECT_TRUE(EditorText().startsWith(QStringLiteral("// 0 cdefgab\n// 1 cdefgab\n")));
+    EXPECT_LT(EditorText().size(), static_cast<qsizetype>(bytes.size()));
+    EXPECT_TRUE(MMLEditor().isReadOnly());
+    for (const char* name : locked) EXPECT_FALSE(Action(name).isEnabled()) << name;
+    EXPECT_TRUE(Status(2).startsWith(QStringLiteral("読み込み中… "))) << Status(2).toStdString();
+    EXPECT_EQ(Caption(), QStringLiteral("Quaverly  long.mml"));
+
+    for (int turn = 0; Window->LoadingDocument() && turn < 1000; ++turn) QApplication::processEvents();
+    ASSERT_FALSE(Window->LoadingDocument());
+    EXPECT_EQ(EditorText().toStdString() + "\n", bytes);
+    EXPECT_FALSE(MMLEditor().isReadOnly());
+    EXPECT_FALSE(MMLEditor().document()->isModified());
+    EXPECT_FALSE(MMLEditor().document()->isUndoAvailable()) << "the loaded lines are no edit to undo";
+    for (const char* name : locked) {
+        if (std::string(name) != "playAction") {
+            EXPECT_TRUE(Action(name).isEnabled()) << name;
+        }
+    }
+    EXPECT_EQ(Status(2), QString());
+    Action("compileAction").trigger();
+    EXPECT_TRUE(Action("playAction").isEnabled());
+}
+
+// What replaces a document that is still loading drops the rest of it; closing the window stops it.
+TEST_F(Documents, ALoadInProgressEndsWithWhatReplacesIt)
+{
+    std::string bytes;
+    for (int line = 0; bytes.size() < 2'600'000; ++line) bytes += "cdefgab\n";
+    const QString path = Document(QStringLiteral("long.mml"), bytes);
+    const QString other = Document(QStringLiteral("other.mml"), "[1] c\n");
+    for (const char* command : {"newAction", "openAction", "close"}) {
+        SCOPED_TRACE(command);
+        ASSERT_TRUE(Window->OpenFile(path));
+        ASSERT_TRUE(Window->LoadingDocument());
+        if (std::string(command) == "close") {
+            EXPECT_TRUE(Window->close());
+            EXPECT_FALSE(Window->LoadingDocument());
+            EXPECT_EQ(Script.TakeBoxes(), Boxes{}) << "nothing to save";
+            continue;
+        }
+        Script.OpenNames = {other};
+        Action(command).trigger();
+        EXPECT_FALSE(Window->LoadingDocument());
+        for (int turn = 0; turn < 5; ++turn) QApplication::processEvents();
+        EXPECT_EQ(EditorText(), std::string(command) == "newAction" ? QString() : QStringLiteral("[1] c"));
+        EXPECT_FALSE(MMLEditor().isReadOnly());
+        EXPECT_TRUE(Action("compileAction").isEnabled());
+        EXPECT_EQ(Status(2), QString());
+    }
+}
+
 // The recent files: the last eight, the latest first, each of which opens; kept for the next run.
 TEST_F(Documents, RecentFilesAreTheLastEight)
 {

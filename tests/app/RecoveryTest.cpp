@@ -159,6 +159,9 @@ TEST(Recovery, TheTextSurvivesAKill)
     EXPECT_TRUE(script.Boxes[0].Text.startsWith(QStringLiteral("前回、保存されずに終了した文書があります。\n新規（")))
         << script.Boxes[0].Text.toStdString();
     EXPECT_TRUE(script.Boxes[0].Buttons.testFlag(QMessageBox::Discard));
+    ASSERT_EQ(script.Boxes[0].Names.size(), 2);
+    EXPECT_EQ(script.Boxes[0].Names[0].Text, QStringLiteral("復元"));
+    EXPECT_EQ(script.Boxes[0].Names[1].Text, QStringLiteral("破棄"));
     EXPECT_EQ(script.Boxes[1].Text, SaveQuestion);
     EXPECT_FALSE(QFileInfo::exists(recoveryPath));
 }
