@@ -36,7 +36,10 @@ TSong TMML::Compile(const std::vector<std::string>& lines, const TPortTempos& te
 TSong TMML::CompileText(std::string text, const TPortTempos& tempos)
 {
     // Everything one compilation works with is made here and let go after it: no setting, macro
-    // or counter of this compilation can reach the next.
+    // or counter of this compilation can reach the next. Nor can a cancel: one asked for just as
+    // the last compilation ended (the window asks until it sees the end) would end this one at
+    // its first command.
+    cancelRequested_.store(false, std::memory_order_relaxed);
     TSong song = TCompilation(tempos, recycled_, cancelRequested_).Run(std::move(text));
     cancelRequested_.store(false, std::memory_order_relaxed);
     return song;

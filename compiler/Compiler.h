@@ -63,7 +63,8 @@ public:
 
     // Set from another thread to end a compilation running on a worker thread as soon as it reads
     // its next command: the song then comes back with Cancelled set, holding whatever was made so
-    // far, which the caller throws away.
+    // far, which the caller throws away. A request made while no compilation runs is forgotten
+    // when the next one starts.
     void RequestCancel() { cancelRequested_.store(true, std::memory_order_relaxed); }
     // Gives a song that is no longer needed back, so that the next compilation builds its lists in
     // that song's memory instead of new memory.

@@ -21,6 +21,17 @@ TEST(Compile, EmptyTextAndClearedPane)
     EXPECT_FALSE(out.Song.Cancelled);
 }
 
+// The window asks to cancel until it sees its compilation end, so a request may come just after;
+// it must not end the next compilation.
+TEST(Compile, ACancelAskedBetweenCompilationsEndsNone)
+{
+    TMML compiler;
+    compiler.RequestCancel();
+    const Compiled out = CompileLines(compiler, {"t150 cde"});
+    EXPECT_FALSE(out.Song.Cancelled);
+    EXPECT_EQ(out.Events.size(), 7u);
+}
+
 TEST(Compile, ErrorLinesAreTrueLines)
 {
     const std::pair<std::string, std::string> cases[] = {
