@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -125,7 +126,13 @@ protected:
     void SetUp() override
     {
         const std::string tag = std::to_string(getpid());
-        server_ = "quaverly-test-" + tag;
+        // The server's name is the same at every run of this test program: JACK keeps a slot in its
+        // shared registry for every name it has served, frees a slot only when a server of the same
+        // name starts again, and refuses to start once its few slots are taken. A name of its own
+        // per build tree keeps the runs of an ASan and a TSan build apart.
+        std::error_code unknown;
+        const std::string program = std::filesystem::read_symlink("/proc/self/exe", unknown).string();
+        server_ = "quaverly-test-" + std::to_string(std::hash<std::string>{}(program) % 1000000);
         client_ = "qvdump" + tag;
         port_ = client_ + ":input";
         serverLog_ = testing::TempDir() + "quaverly_jackd_" + tag + ".log";
