@@ -179,10 +179,11 @@ std::string ReadDocumentBytes(const std::string& path, TDocumentForm* form)
     // read straight into place, a large document is neither copied nor grown on the way.
     const auto expected = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
     bytes.reserve(std::min(expected, MaxRtfDocumentBytes()) + 1);
+    // Past the reserved room (a file that grew meanwhile), a megabyte more at a time.
     constexpr std::size_t step = 1 << 20;
     for (;;) {
         const std::size_t size = bytes.size();
-        bytes.resize(size + std::max(step, bytes.capacity() - size));
+        bytes.resize(size + (bytes.capacity() > size ? bytes.capacity() - size : step));
         const ssize_t got = read(fd, bytes.data() + size, bytes.size() - size);
         bytes.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         if (got < 0 && errno == EINTR) continue;
