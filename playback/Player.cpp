@@ -5,6 +5,7 @@
 TMidi::TMidi(TMidiOutService* service, TClock* clock)
     : service_(service),
       clock_(clock != nullptr ? *clock : SystemClock()),
+      notes_(static_cast<std::size_t>(TSong::ChannelsPerPort) * 128),
       Timer(clock_)
 {
     Timer.SetInterval(WatchMs);
@@ -56,6 +57,7 @@ void TMidi::Close()
         device_->Reset();
         device = std::move(device_);
     }
+    ForgetNotes();
     // Destroyed outside the lock: a JACK port waits for its last messages to go out.
     device.reset();
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
@@ -250,6 +251,56 @@ TEST(ThreadPlayer, SongPlaysToItsEndWhileAnotherThreadWatchesAndStops)
         }
         EXPECT_EQ(sent, expected) << "port " << port;
     }
+}
+
+// Tracks muted and unmuted at random from the test's thread while the timer thread plays a loop:
+// tracks share keys of one channel, so a silenced track's note-off could cut another's note. Whatever the interleaving, a note-off goes only to a key a sent note-on holds, and every
+// sent note-on gets its note-off before the song ends.
+TEST(ThreadPlayer, MutesFromAnotherThreadDuringALoopLeaveNoKeyDown)
+{
+    TRecordingMidiOut out;
+    TMidis midis{&out};
+    for (int port = 0; port < 2; ++port) {
+        TMidi& player = midis.Items(port);
+        player.Open(port);
+        for (int track = 1; track <= 4; ++track) {
+            for (int i = 0; i < 24; ++i) {
+                // Notes 20 ticks long every 30: none holds across the loop's start or end. Tracks 1
+                // and 3 play the same keys at the same moments, so do 2 and 4.
+                AddNote(player.Elements, i * 30, 20, static_cast<std::uint8_t>(60 + (i + track % 2) % 4));
+                player.Elements.Items(player.Elements.Count() - 2).Track = track;
+                player.Elements.Items(player.Elements.Count() - 1).Track = track;
+            }
+        }
+        AddShort(player.Elements, 720, 0xB0, 7, 100);  // the end, after every note
+        player.Elements.Sort();
+        player.SetTempo(480);
+    }
+    midis.SetLoop(TTickRange{120, 600}, 3);
+    midis.StartAll();
+    std::mt19937 random(7);
+    while (!midis.AllFinished()) {
+        TTrackSet silenced;
+        for (int track = 1; track <= 4; ++track)
+            if (random() % 2 == 0) silenced.Add(track);
+        midis.SetSilencedTracks(silenced);
+        (void)midis.PositionTick();
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+    }
+    midis.StopAll();
+    EXPECT_EQ(midis.LoopRestarts(), 2);
+
+    std::map<std::pair<int, int>, int> down;  // (device, key): note-ons sent minus note-offs
+    for (const auto& m : out.Messages()) {
+        if (m.Bytes.size() != 3) continue;
+        const int type = m.Bytes[0] & 0xF0;
+        if (type == 0x90) ++down[{m.Device, m.Bytes[1]}];
+        if (type == 0x80) {
+            const int held = --down[{m.Device, m.Bytes[1]}];
+            EXPECT_GE(held, 0) << "a note-off without a note-on";
+        }
+    }
+    for (const auto& [key, count] : down) EXPECT_EQ(count, 0) << "device " << key.first << " key " << key.second;
 }
 
 }  // namespace
