@@ -48,7 +48,12 @@ int ParseCommandLine(const TCliCommand& command, const std::vector<std::string>&
     source.clear();
     const std::string problem = Parse(command, args, source);
     if (problem.empty()) return -1;
-    if (command.ExplainProblems) err << problem << '\n';
+    return UsageError(command, problem, err);
+}
+
+int UsageError(const TCliCommand& command, const std::string& problem, std::ostream& err)
+{
+    if (command.ExplainProblems && !problem.empty()) err << problem << '\n';
     err << command.Usage;
     return 2;
 }

@@ -61,3 +61,7 @@ inline std::function<std::string()> RequireOutput(const std::string& output)
 // -1 when the command is to run, with source set to the document to read ("-" is standard input).
 int ParseCommandLine(const TCliCommand& command, const std::vector<std::string>& args, std::string& source,
                      std::ostream& out, std::ostream& err);
+
+// A usage error found after the command line was read (a track the compiled piece does not have):
+// told as ParseCommandLine tells one, what was wrong and the usage on err. Returns 2.
+int UsageError(const TCliCommand& command, const std::string& problem, std::ostream& err);

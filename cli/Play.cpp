@@ -13,16 +13,19 @@
 #include "devices/Devices.h"
 #include "cli/Interrupt.h"
 #include "cli/Options.h"
+#include "cli/TrackOptions.h"
 #include "playback/Players.h"
 
 namespace {
 
-const char* const PlayUsage =
+const std::string PlayUsage = std::string(
     "使い方: quaverly-cli play ファイル|- [--port P=デバイス ...] [--speed 倍率] [--from ティック]\n"
+    "        [--mute トラック] [--solo トラック] [--loop 回数]\n"
     "  --port P=デバイス  ポート P (1～4) のデバイス: devices の番号か名前の一部、- で割り当てなし\n"
     "                     (既定: ポート 1～4 に内蔵シンセサイザー A～D)\n"
     "  --speed 倍率       演奏の速さ (0.5 で半分、2 で倍)\n"
-    "  --from ティック    この位置から演奏します (4 分音符 = 480)\n";
+    "  --from ティック    この位置から演奏します (4 分音符 = 480)\n") + TrackOptionsUsage(21) +
+    "  --loop 回数        曲全体をこの回数だけ繰り返して演奏します (0 で Ctrl+C まで)\n";
 
 bool ParseNumber(const std::string& text, double& value)
 {
@@ -48,8 +51,10 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
     std::array<std::string, TSong::PortCount> ports{"0", "1", "2", "3"};  // built-in A..D
     double speed = 1.0;
     long from = -1;
+    int loop = -1;  // none
+    TTrackOptions tracks;
     TCliCommand command;
-    command.Usage = PlayUsage;
+    command.Usage = PlayUsage.c_str();
     command.Options = {
         TCliOption::Value({"--port"}, [&](const std::string& value) {
             const auto equals = value.find('=');
@@ -73,13 +78,25 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
             from = static_cast<long>(number);
             return std::string();
         }),
+        TCliOption::Value({"--loop"}, [&](const std::string& value) {
+            double number = 0;
+            if (!ParseNumber(value, number)) return "--loop の値が数値ではありません: " + value;
+            if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<int>(number))
+                return "--loop は 0 以上の整数です: " + value;
+            loop = static_cast<int>(number);
+            return std::string();
+        }),
     };
+    for (TCliOption& option : tracks.Options()) command.Options.push_back(std::move(option));
     std::string source;
     if (const int status = ParseCommandLine(command, args, source, out, err); status >= 0) return status;
     // Compiled before any device is touched, from a fresh player's tempo on every port, which is
     // what the players made below start with.
     TSong song;
     if (!ReadAndCompile(source, in, err, song)) return 2;
+    // A piece with an error is reported after the devices, as always; its tracks are not checked.
+    if (!song.Failed())
+        if (const std::string problem = tracks.Check(song); !problem.empty()) return UsageError(command, problem, err);
 
     // The soundfont is not loaded ahead here: the devices are opened at once, and a piece played
     // on other devices needs no soundfont at all.
@@ -122,6 +139,9 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
         const bool terminal = isatty(STDERR_FILENO) != 0;
         const std::int32_t length = midis.SongLength();
         for (int port = 0; port < TSong::PortCount; ++port) midis.Items(port).SpeedFactor = speed;
+        // Muted tracks play on without their notes, so muting every track plays silence to the end.
+        midis.SetSilencedTracks(tracks.Silenced());
+        if (loop >= 0) midis.SetLoop(TTickRange{0, length}, loop);
         const std::uint64_t started = SystemClock().Now();
         if (from >= 0)
             midis.Seek(static_cast<std::int32_t>(from));

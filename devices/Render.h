@@ -5,6 +5,10 @@
 // events at the moments the player sends them (SendTimes), to the part of its port, and at the end
 // of each port the All Sound Off its player sends after the last event. Then comes a tail that
 // lets the reverberation die away.
+//
+// Stems: the same piece as one WAV per MML track that made notes, each holding that track's notes
+// and every track's other events, all exactly as long as the whole piece's rendering, so that they
+// line up from the first frame and add up to it.
 #pragma once
 
 #include <array>
@@ -15,6 +19,8 @@
 
 #include "playback/MidiOut.h"
 #include "song/Song.h"
+
+class TWavWriter;
 
 struct TRenderOptions {
     std::string Soundfont;   // empty: TSynthEngine::DefaultSoundfont()
@@ -27,6 +33,15 @@ struct TRenderResult {
     TRenderStatus Status = TRenderStatus::Done;
     std::int64_t Frames = 0;  // frames in the file; 0 when cancelled
     double Seconds = 0.0;     // the same in seconds
+};
+
+// What RenderStems wrote.
+struct TStemsResult {
+    TRenderStatus Status = TRenderStatus::Done;
+    std::int64_t Frames = 0;  // frames in every stem: those of the whole piece's rendering
+    double Seconds = 0.0;
+    std::vector<int> Tracks;         // the tracks that have a stem, ascending
+    std::vector<std::string> Paths;  // their files, in the same order; none when cancelled
 };
 
 // Reports how far the rendering is, 0.0 up to below 1.0; returning false cancels it. Called on
@@ -66,6 +81,18 @@ public:
     TRenderResult Write(const std::string& path, const TRenderProgress& progress = {}) const;
 
 private:
+    friend TStemsResult RenderStems(const std::string& folder, const TSong& song, const TRenderOptions& options,
+                                    const TRenderProgress& progress);
+
+    // Plays the piece through a synthesizer of its own into wav (none: the frames are only
+    // counted). frames < 0: up to the last event and then the tail, as Write does; otherwise
+    // exactly that many frames. Returns the frames rendered, or -1 when progress cancelled.
+    std::int64_t Render(TWavWriter* wav, std::int64_t frames, const TRenderProgress& progress) const;
+    // Sends each port's closing All Sound Off at the frame where other sends it: a stem, whose
+    // port may end earlier without the other tracks' notes, cuts its sound where the whole piece
+    // cuts it.
+    void EndPortsAs(const TAudioRenderer& other);
+
     enum TKind : std::uint8_t { Short, SysEx, End };
     struct TScheduled {
         std::int64_t Frame;
@@ -78,8 +105,27 @@ private:
     std::vector<TScheduled> schedule_;
     std::vector<std::vector<std::uint8_t>> sysex_;
     std::int64_t lastFrame_ = 0;
+    std::array<std::int64_t, TSong::PortCount> portEnds_{-1, -1, -1, -1};  // frame of each port's End
 };
 
 // TAudioRenderer(song, options).Write(path, progress).
 TRenderResult RenderWav(const std::string& path, const TSong& song, const TRenderOptions& options,
                         const TRenderProgress& progress = {});
+
+// ---- Stems ----
+
+// "track-01.wav" for track 1, "track-100.wav" for track 100: two digits at least, so that a
+// folder listing sorts the usual pieces in track order.
+std::string StemFileName(int track);
+
+// Renders the song as stems into folder (which must exist): StemFileName(t) for every track t
+// that made a note-on, holding the song with every other track's notes taken out (SilenceTracks),
+// its programs, controllers, tempos and system-exclusive messages all still there. Every stem has
+// the frame count of the whole song's rendering (RenderWav), its tail included, and each port's
+// closing All Sound Off at the same frame, so the stems sum, sample by sample, to that rendering
+// within their rounding to 16 bits. Progress runs once from 0 to below 1 over the whole work (the
+// whole song once, to find its length, then each stem). The stems are written beside their names
+// and take them together only when all are complete: a cancel or an error leaves the folder as
+// it was. Raises Exception as RenderWav does. A song without notes has no stems (Tracks empty).
+TStemsResult RenderStems(const std::string& folder, const TSong& song, const TRenderOptions& options,
+                         const TRenderProgress& progress = {});

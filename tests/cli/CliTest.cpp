@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -137,7 +138,9 @@ TEST(CliHelp, EveryCommandHasItsUsage)
     // Each command's options are explained in its own usage.
     for (const auto& [command, option] : std::vector<std::pair<std::string, std::string>>{
              {"events", "--at"}, {"play", "--port"}, {"play", "--speed"}, {"play", "--from"},
-             {"export", "-o, --output"}, {"render", "-o"}, {"render", "--soundfont"}, {"render", "--rate"}}) {
+             {"export", "-o, --output"}, {"render", "-o"}, {"render", "--soundfont"}, {"render", "--rate"},
+             {"play", "--mute"}, {"play", "--solo"}, {"play", "--loop"}, {"export", "--mute"}, {"export", "--solo"},
+             {"render", "--stems"}, {"render", "--mute"}, {"render", "--solo"}}) {
         const std::string usage = Cli(command + " --help").Out;
         EXPECT_NE(usage.find("\n  " + option), std::string::npos) << command << ' ' << option;
     }
@@ -163,6 +166,22 @@ TEST(CliHelp, UsageErrorsShowTheHelpText)
         {"export - --loud -o x.mid", "export --help", "不明なオプションです: --loud\n"},
         {"render - --rate 22050 -o x.wav", "render --help", "--rate は 44100 か 48000 です: 22050\n"},
         {"render - -o x.wav --rate", "render --help", "--rate の値がありません\n"},
+        // Track lists: malformed, out of range, backwards, and tracks the piece (track 1 alone) has not.
+        {"export - -o x.mid --mute 1,x", "export --help", "--mute のトラックの指定が正しくありません: x\n"},
+        {"export - -o x.mid --mute 1,", "export --help", "--mute のトラックの指定が正しくありません: 1,\n"},
+        {"render - -o x.wav --solo 0", "render --help", "--solo のトラック番号は 1 から 128 までです: 0\n"},
+        {"play - --solo 5-3", "play --help", "--solo のトラックの範囲が逆になっています: 5-3\n"},
+        {"play - --mute", "play --help", "--mute の値がありません\n"},
+        {"export - -o x.mid --solo 3", "export --help", "--solo のトラック 3 はこの曲にありません\n"},
+        {"render - -o x.wav --mute 1 --mute 2-3", "render --help", "--mute のトラック 2,3 はこの曲にありません\n"},
+        {"play - --mute 7 --port 1=-", "play --help", "--mute のトラック 7 はこの曲にありません\n"},
+        {"play - --loop -1", "play --help", "--loop は 0 以上の整数です: -1\n"},
+        {"play - --loop 1.5", "play --help", "--loop は 0 以上の整数です: 1.5\n"},
+        {"play - --loop x", "play --help", "--loop の値が数値ではありません: x\n"},
+        // Stems are written by render alone, and instead of -o.
+        {"render - -o x.wav --stems d", "render --help", "-o と --stems は一緒には指定できません\n"},
+        {"export - -o x.mid --stems d", "export --help", "不明なオプションです: --stems\n"},
+        {"play - --stems d", "play --help", "不明なオプションです: --stems\n"},
     };
     for (const auto& c : cases) {
         const CliRun help = Cli(c.Help);
@@ -244,6 +263,34 @@ TEST(CliExport, WritesAMidiFileOrNothing)
     EXPECT_NE(unwritable.Err.find("/nonexistent/dir/out.mid"), std::string::npos);
 }
 
+// A muted track's notes are left out of the file, its program change stays; solo leaves out every
+// other track's notes.
+TEST(CliExport, MuteAndSoloLeaveOutNotes)
+{
+    const std::string mid = TempPath("muted.mid");
+    const std::string noteOn1 = "\x90\x3C\x7F", noteOn2 = "\x91\x40\x7F", program2 = "\xC1\x01";
+    const struct {
+        std::string Options;
+        bool Track1, Track2;
+    } cases[] = {
+        {"", true, true},
+        {"--mute 2", true, false},
+        {"--solo 2", false, true},
+        {"--solo 1-2 --mute 1", false, true},  // a track both soloed and muted stays muted
+        {"--mute 1,2", false, false},
+    };
+    for (const auto& c : cases) {
+        std::remove(mid.c_str());
+        const CliRun run = Cli("export - -o " + mid + " " + c.Options, "[1] c4 [2] @2 e4");
+        ASSERT_EQ(run.Status, 0) << c.Options << ": " << run.Err;
+        const std::string bytes = Slurp(mid);
+        EXPECT_EQ(bytes.find(noteOn1) != std::string::npos, c.Track1) << c.Options;
+        EXPECT_EQ(bytes.find(noteOn2) != std::string::npos, c.Track2) << c.Options;
+        EXPECT_NE(bytes.find(program2), std::string::npos) << c.Options;
+    }
+    std::remove(mid.c_str());
+}
+
 TEST(CliRender, WritesAWavFileOrNothing)
 {
     const std::string wav = TempPath("render.wav");
@@ -272,6 +319,85 @@ TEST(CliRender, WritesAWavFileOrNothing)
     EXPECT_EQ(noSoundfont.Status, 2);
     EXPECT_NE(noSoundfont.Err.find("/nonexistent/a.sf2"), std::string::npos) << noSoundfont.Err;
     EXPECT_FALSE(std::ifstream(wav).good());
+}
+
+// --stems writes one file per track that plays notes into a folder it makes when missing; muted
+// tracks get none. A folder made for nothing goes again.
+TEST(CliRender, StemsGoIntoAFolder)
+{
+    const std::string folder = TempPath("stems");
+    ASSERT_EQ(std::system(("rm -rf " + folder).c_str()), 0);
+    const std::string piece = "[1] t240 c8 [2] e8 [3] @2 [12] g8";
+    const CliRun made = Cli("render - --stems " + folder + " --mute 2", piece);
+    ASSERT_EQ(made.Status, 0) << made.Err;
+    EXPECT_EQ(made.Out.rfind("フォルダを作りました: " + folder + "\n書き出しました: " + folder + "/track-01.wav (", 0), 0u) << made.Out;
+    EXPECT_NE(made.Out.find("書き出しました: " + folder + "/track-12.wav ("), std::string::npos) << made.Out;
+    ASSERT_EQ(std::system(("ls " + folder + " >" + folder + ".list").c_str()), 0);
+    EXPECT_EQ(Slurp(folder + ".list"), "track-01.wav\ntrack-12.wav\n");
+    const std::string first = Slurp(folder + "/track-01.wav");
+    EXPECT_EQ(first.substr(0, 4), "RIFF");
+    EXPECT_EQ(first.size(), Slurp(folder + "/track-12.wav").size());
+
+    // Into the folder that is there now: no word of making it.
+    const CliRun again = Cli("render - --stems " + folder, piece);
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_EQ(again.Out.find("フォルダを作りました"), std::string::npos) << again.Out;
+
+    const std::string empty = TempPath("stems_none");
+    ASSERT_EQ(std::system(("rm -rf " + empty).c_str()), 0);
+    const CliRun none = Cli("render - --stems " + empty + " --mute 1", "c4");
+    EXPECT_EQ(none.Status, 0) << none.Err;
+    EXPECT_EQ(none.Out, "音符を鳴らすトラックがないので、何も書き出しませんでした\n");
+    EXPECT_NE(access(empty.c_str(), F_OK), 0) << "the folder made for nothing stays";
+
+    const CliRun file = Cli("render - --stems " + folder + "/track-01.wav", piece);
+    EXPECT_EQ(file.Status, 2);
+    EXPECT_EQ(file.Err, "フォルダではありません: " + folder + "/track-01.wav\n");
+    const CliRun deep = Cli("render - --stems " + folder + "/a/b", piece);
+    EXPECT_EQ(deep.Status, 2);
+    EXPECT_EQ(deep.Err, "フォルダを作れません: " + folder + "/a/b (No such file or directory)\n");
+    EXPECT_EQ(std::system(("rm -rf " + folder + " " + folder + ".list").c_str()), 0);
+}
+
+// The onsets in a 16-bit stereo WAV file: the 50 ms windows whose loudness rises past a clear
+// level after a quiet one.
+int Onsets(const std::string& wav)
+{
+    const std::size_t data = wav.find("data");
+    if (data == std::string::npos) return -1;
+    const std::size_t window = 2205 * 4, start = data + 8;
+    int onsets = 0;
+    bool quiet = true;
+    for (std::size_t at = start; at + window <= wav.size(); at += window) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + window; i += 2) {
+            const auto sample = static_cast<std::int16_t>(static_cast<std::uint8_t>(wav[i]) | static_cast<std::uint8_t>(wav[i + 1]) << 8);
+            sum += static_cast<double>(sample) * sample;
+        }
+        const double level = std::sqrt(sum / (window / 2));
+        if (quiet && level > 500) ++onsets;
+        if (level > 500) quiet = false;
+        if (level < 100) quiet = true;
+    }
+    return onsets;
+}
+
+// play --loop 2 plays the whole song twice, heard through the synthesizer's file output (FluidSynth
+// writes what it sounds into fluidsynth.wav in the current folder, in real time): a rest and one
+// note, so every pass is one onset.
+TEST(CliPlay, LoopPlaysTheSongAgain)
+{
+    const std::string folder = TempPath("loop");
+    for (const auto& [loop, onsets] : std::vector<std::pair<std::string, int>>{{"", 1}, {" --loop 2", 2}}) {
+        ASSERT_EQ(std::system(("rm -rf " + folder + " && mkdir " + folder).c_str()), 0);
+        std::ofstream(folder + "/in.mml") << "t120 @1 o4 r4 c4";
+        const std::string command = "cd " + folder + " && QUAVERLY_AUDIO_DRIVER=file " + QUAVERLY_CLI +
+                                    " play in.mml --port 2=- --port 3=- --port 4=-" + loop + " >out 2>err";
+        const int status = std::system(command.c_str());
+        ASSERT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << loop << ": " << Slurp(folder + "/err");
+        EXPECT_EQ(Onsets(Slurp(folder + "/fluidsynth.wav")), onsets) << loop;
+    }
+    EXPECT_EQ(std::system(("rm -rf " + folder).c_str()), 0);
 }
 
 // Ctrl+C, or the terminal closing, once the file is being written (its temporary file exists):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "compiler/Compiler.h"
 #include "devices/Render.h"
 #include "song/Timeline.h"
+#include "song/Tracks.h"
 
 namespace {
 
@@ -103,7 +105,10 @@ struct Render : testing::Test {
     }
     void TearDown() override
     {
-        for (const std::string& name : FilesIn(folder)) std::remove((folder + name).c_str());
+        for (const std::string& name : FilesIn(folder)) {
+            for (const std::string& inner : FilesIn(folder + name)) std::remove((folder + name + "/" + inner).c_str());
+            std::remove((folder + name).c_str());
+        }
         rmdir(folder.c_str());
     }
 
@@ -273,6 +278,109 @@ TEST_F(Render, BadRateAndTooLongPieceAreRefused)
         }
     }
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{});
+}
+
+// Two tracks on port 1: a melody in the first bar, the bass alone in the third. The bass's last
+// note-off is the port's last event, so the melody's stem, without it, would end its port early.
+const char* const TwoTracks = "[1] t120 @1 v110 o4 l8 cdefgfed\n[2] @32 v120 o2 r1 r1 l4 cgeg\n";
+
+TEST_F(Render, StemsLineUpAndSumToTheWholePiece)
+{
+    const TSong song = TMML().CompileDocument(TwoTracks);
+    ASSERT_EQ(song.Error, "");
+    const TRenderResult whole = RenderWav(folder + "whole.wav", song, {});
+    ASSERT_EQ(whole.Status, TRenderStatus::Done);
+
+    const std::string stems = folder + "stems";
+    ASSERT_EQ(mkdir(stems.c_str(), 0700), 0);
+    std::vector<double> reports;
+    const TStemsResult result = RenderStems(stems, song, {}, [&](double fraction) {
+        reports.push_back(fraction);
+        return true;
+    });
+    ASSERT_EQ(result.Status, TRenderStatus::Done);
+    EXPECT_EQ(result.Tracks, (std::vector<int>{1, 2}));
+    EXPECT_EQ(result.Paths, (std::vector<std::string>{stems + "/track-01.wav", stems + "/track-02.wav"}));
+    EXPECT_EQ(FilesIn(stems), (std::vector<std::string>{"track-01.wav", "track-02.wav"}));
+    EXPECT_EQ(result.Frames, whole.Frames);
+
+    // One progress over all three renderings (the whole piece, then each stem).
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), 0.0);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_GT(reports.back(), 2.0 / 3.0);
+    EXPECT_LT(reports.back(), 1.0);
+
+    const TWav sum = ReadWav(folder + "whole.wav");
+    const TWav melody = ReadWav(stems + "/track-01.wav"), bass = ReadWav(stems + "/track-02.wav");
+    CheckHeader(melody, 44100);
+    CheckHeader(bass, 44100);
+    ASSERT_EQ(melody.Frames(), sum.Frames());
+    ASSERT_EQ(bass.Frames(), sum.Frames());
+    // Each stem rounds to 16 bits on its own, so the two are within a step of the whole per sample,
+    // except where a note starts: FluidSynth's output at a voice's onset depends a little on the
+    // other voices it has had (a few milliseconds of up to some tens of steps here; the same in a
+    // program of its own without our code). A stem whose sound were cut or shifted would be off by
+    // far more, over far longer.
+    std::size_t off = 0;
+    double energy = 0;
+    for (std::size_t i = 0; i < sum.Samples.size(); ++i) {
+        const int difference = melody.Samples[i] + bass.Samples[i] - sum.Samples[i];
+        if (std::abs(difference) > 2) ++off;
+        energy += static_cast<double>(difference) * difference;
+    }
+    EXPECT_LT(off, sum.Samples.size() / 1000);
+    EXPECT_LT(std::sqrt(energy / static_cast<double>(sum.Samples.size())), 1.0);
+
+    // Each stem holds its own track's notes: the melody in the first second, the bass from 4 s.
+    EXPECT_GT(melody.Loudness(0, 44100), 1e-2);
+    EXPECT_EQ(bass.Peak(0, 44100), 0);
+    EXPECT_GT(bass.Loudness(5 * 44100, 6 * 44100), 1e-2);
+    EXPECT_LT(melody.Loudness(5 * 44100, 6 * 44100), bass.Loudness(5 * 44100, 6 * 44100) / 100);
+
+    EXPECT_EQ(StemFileName(7), "track-07.wav");
+    EXPECT_EQ(StemFileName(100), "track-100.wav");
+}
+
+TEST_F(Render, StemsCancelledOrFailedLeaveTheFolderAsItWas)
+{
+    const TSong song = TMML().CompileDocument(TwoTracks);
+    ASSERT_EQ(song.Error, "");
+    std::ofstream(folder + "track-01.wav", std::ios::binary) << "old";
+
+    // Cancelled in the last stem, after the first one is complete.
+    const TStemsResult cancelled = RenderStems(folder, song, {}, [](double fraction) { return fraction < 0.8; });
+    EXPECT_EQ(cancelled.Status, TRenderStatus::Cancelled);
+    EXPECT_TRUE(cancelled.Paths.empty());
+    EXPECT_EQ(Slurp(folder + "track-01.wav"), "old");
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"track-01.wav"});
+
+    try {
+        RenderStems(folder, song, {"/nonexistent/quaverly.sf2"});
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "内蔵シンセサイザーの音色ファイルがありません: /nonexistent/quaverly.sf2");
+    }
+    try {
+        RenderStems(folder + "missing", song, {});
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "ファイルに書き込めません: " + folder + "missing/track-01.wav (No such file or directory)");
+    }
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"track-01.wav"});
+
+    // A piece without notes has no stems; a silenced track has none either.
+    EXPECT_TRUE(RenderStems(folder, TMML().CompileDocument("t120 @1 y7,100\n"), {}).Tracks.empty());
+    TSong bassOnly = song;
+    SilenceTracks(bassOnly, [] {
+        TTrackSet melody;
+        melody.Add(1);
+        return melody;
+    }());
+    const TStemsResult one = RenderStems(folder, bassOnly, {"", 48000});
+    EXPECT_EQ(one.Tracks, std::vector<int>{2});
+    EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"track-01.wav", "track-02.wav"}));
+    EXPECT_EQ(ReadWav(folder + "track-02.wav").Rate, 48000u);
 }
 
 }  // namespace
