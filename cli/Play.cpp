@@ -35,6 +35,19 @@ bool ParseNumber(const std::string& text, double& value)
     return !text.empty() && errno == 0 && *end == '\0';
 }
 
+// A whole number from 0 up for option (a tick, a number of passes) into count; the usage error's
+// text when it is none.
+template <typename TCount>
+std::string ReadCount(const char* option, const std::string& value, TCount& count)
+{
+    double number = 0;
+    if (!ParseNumber(value, number)) return std::string(option) + " の値が数値ではありません: " + value;
+    if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<TCount>(number))
+        return std::string(option) + " は 0 以上の整数です: " + value;
+    count = static_cast<TCount>(number);
+    return std::string();
+}
+
 // "1:05.3": minutes, seconds and tenths.
 std::string ElapsedText(std::uint64_t ms)
 {
@@ -70,22 +83,8 @@ int RunPlay(const std::vector<std::string>& args, std::istream& in, std::ostream
             speed = number;
             return std::string();
         }),
-        TCliOption::Value({"--from"}, [&](const std::string& value) {
-            double number = 0;
-            if (!ParseNumber(value, number)) return "--from の値が数値ではありません: " + value;
-            if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<long>(number))
-                return "--from は 0 以上の整数です: " + value;
-            from = static_cast<long>(number);
-            return std::string();
-        }),
-        TCliOption::Value({"--loop"}, [&](const std::string& value) {
-            double number = 0;
-            if (!ParseNumber(value, number)) return "--loop の値が数値ではありません: " + value;
-            if (!(number >= 0.0 && number <= 2147483647.0) || number != static_cast<int>(number))
-                return "--loop は 0 以上の整数です: " + value;
-            loop = static_cast<int>(number);
-            return std::string();
-        }),
+        TCliOption::Value({"--from"}, [&](const std::string& value) { return ReadCount("--from", value, from); }),
+        TCliOption::Value({"--loop"}, [&](const std::string& value) { return ReadCount("--loop", value, loop); }),
     };
     for (TCliOption& option : tracks.Options()) command.Options.push_back(std::move(option));
     std::string source;

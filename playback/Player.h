@@ -173,6 +173,9 @@ public:
 private:
     // All with runMutex_ held.
     void StopLocked();
+    // The song time counts from now at the speed set now: what starting, resuming and a port
+    // rejoining a loop have in common.
+    void StartCounting(std::uint64_t now);
     void ArmTimer();
     std::uint64_t DueAt(std::uint64_t now) const;
     // The start of the step that holds now (inclusive: at or before; otherwise strictly before).

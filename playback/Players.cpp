@@ -19,13 +19,6 @@ bool SameMessage(const TMidiElement& a, const TMidiElement& b)
     }
 }
 
-bool IsSetup(const TMidiElement& e)
-{
-    if (e.Kind != ekShortMessage) return true;
-    const int type = e.Status & 0xF0;
-    return type != 0x80 && type != 0x90;
-}
-
 // Whether the events a seek to target replays (everything but notes, in order) are the same in
 // both lists.
 bool SameSetup(const TMidiElements& before, const TMidiElements& after, std::int32_t target)
@@ -33,8 +26,8 @@ bool SameSetup(const TMidiElements& before, const TMidiElements& after, std::int
     int i = 0;
     int j = 0;
     for (;;) {
-        while (i < before.Count() && before.Items(i).Tick < target && !IsSetup(before.Items(i))) ++i;
-        while (j < after.Count() && after.Items(j).Tick < target && !IsSetup(after.Items(j))) ++j;
+        while (i < before.Count() && before.Items(i).Tick < target && IsNoteMessage(before.Items(i))) ++i;
+        while (j < after.Count() && after.Items(j).Tick < target && IsNoteMessage(after.Items(j))) ++j;
         const bool endBefore = i == before.Count() || before.Items(i).Tick >= target;
         const bool endAfter = j == after.Count() || after.Items(j).Tick >= target;
         if (endBefore || endAfter) return endBefore && endAfter;

@@ -93,8 +93,11 @@ public:
     // position.
     void ContinueWith(const TSong& song);
 
+    // The players' own copies of the lists, for the whole-song queries and for what reads the
+    // song the players hold (the window's playing lines and loop range).
+    TPortLists Lists() const;
+
 private:
-    TPortLists Lists() const;  // the players' own copies, for the whole-song queries
     // The port whose position is the song's: the longest among those with a device and events.
     int Leader() const;
     // Where the loop kept lies in the lists loaded now (Off when there is none or it holds no time).

@@ -11,38 +11,32 @@ namespace {
 // for one batch of a burst, many enough that the look costs nothing.
 constexpr int StopCheckEvents = 256;
 
-bool IsNoteMessage(std::uint8_t status)
-{
-    const int type = status & 0xF0;
-    return type == 0x80 || type == 0x90;
-}
-
-bool IsNoteOn(const TMidiElement& e)
-{
-    return e.Kind == ekShortMessage && (e.Status & 0xF0) == 0x90 && e.Data2 != 0;
-}
-
 // What a seek replays: everything but notes and the pauses after a reset.
 bool IsReplayed(const TMidiElement& e)
 {
-    if (e.Kind == ekShortMessage) return !IsNoteMessage(e.Status);
+    if (e.Kind == ekShortMessage) return !IsNoteMessage(e);
     return e.Kind == ekSysEx || e.Kind == ekTempo;
 }
 }  // namespace
+
+void TMidi::StartCounting(std::uint64_t now)
+{
+    Stopped = false;
+    LastTickCount = now;
+    appliedSpeed_ = SpeedFactor;
+    speedPending_ = false;
+    playing_ = true;
+}
 
 void TMidi::Start(std::uint64_t now)
 {
     if (!IsOpen() || Elements.Count() == 0) return;
     ForgetNotes();
     std::lock_guard run(runMutex_);
-    Stopped = false;
     Finished = false;
     Index = 0;
     Position = 0.0;
-    LastTickCount = now;
-    appliedSpeed_ = SpeedFactor;
-    speedPending_ = false;
-    playing_ = true;
+    StartCounting(now);
     startTempo_ = Tempo;
     restarts_ = 0;
     passesDone_ = 0;
@@ -57,12 +51,8 @@ void TMidi::Resume(std::uint64_t now)
     // A Resume while playing starts counting afresh from now, as a Stop and Resume at one
     // instant would.
     if (playing_) KeepPosition(now);
-    Stopped = false;
     Finished = false;
-    LastTickCount = now;
-    appliedSpeed_ = SpeedFactor;
-    speedPending_ = false;
-    playing_ = true;
+    StartCounting(now);
     ArmTimer();
 }
 
@@ -205,7 +195,7 @@ void TMidi::Play(const TMidiElement& e)
 {
     switch (e.Kind) {
     case ekShortMessage:
-        if (IsNoteMessage(e.Status))
+        if (IsNoteMessage(e))
             SendNote(e);
         else
             SendShortMessage(e.Status, e.Data1, e.Data2);
@@ -225,7 +215,7 @@ void TMidi::Replay(const TMidiElement& e, bool send)
     switch (e.Kind) {
     case ekShortMessage:
         // Notes are not replayed: a note that began before the target stays silent.
-        if (!IsNoteMessage(e.Status)) SendShortMessage(e.Status, e.Data1, e.Data2);
+        if (!IsNoteMessage(e)) SendShortMessage(e.Status, e.Data1, e.Data2);
         break;
     case ekSysEx: SendLongMessage(e.SysExData.data(), e.SysExLength()); break;
     case ekTempo: SetTempo(e.Tempo); break;
@@ -420,11 +410,7 @@ bool TMidi::RejoinLoop(double position, std::uint64_t now, bool play)
     Index = Elements.Count();
     Position = position;
     if (play) {
-        Stopped = false;
-        LastTickCount = now;
-        appliedSpeed_ = SpeedFactor;
-        speedPending_ = false;
-        playing_ = true;
+        StartCounting(now);
         ArmTimer();
     }
     return true;

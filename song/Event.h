@@ -150,6 +150,18 @@ private:
 };
 static_assert(sizeof(void*) != 8 || sizeof(TMidiElement) == 32, "an event record should be 32 bytes");
 
+// A note-on or a note-off: a short message of status 8n or 9n (a note-on of velocity 0 ends a
+// note as a note-off does).
+inline bool IsNoteMessage(const TMidiElement& e)
+{
+    return e.Kind == ekShortMessage && ((e.Status & 0xF0) == 0x80 || (e.Status & 0xF0) == 0x90);
+}
+// A note-on that starts a note: velocity above 0.
+inline bool IsNoteOn(const TMidiElement& e)
+{
+    return e.Kind == ekShortMessage && (e.Status & 0xF0) == 0x90 && e.Data2 != 0;
+}
+
 // The playing order: ascending Tick, and at equal Tick ascending Serial. Within one track this puts
 // the note-off that ends a note before the note-on of the next note at the same tick, because the
 // compiler makes the note-off first. Equal Tick and equal Serial happen only between branches of

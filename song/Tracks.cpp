@@ -10,16 +10,6 @@ constexpr std::int32_t BeatsPerMeasure = 4;
 
 bool IsChannelMessage(const TMidiElement& e) { return e.Kind == ekShortMessage && e.Status >= 0x80 && e.Status < 0xF0; }
 
-bool IsNoteMessage(const TMidiElement& e)
-{
-    if (e.Kind != ekShortMessage) return false;
-    const int type = e.Status & 0xF0;
-    return type == 0x80 || type == 0x90;
-}
-
-// A note-on with velocity 0 ends a note, as a note-off does.
-bool IsNoteOn(const TMidiElement& e) { return e.Kind == ekShortMessage && (e.Status & 0xF0) == 0x90 && e.Data2 > 0; }
-
 bool IsProgramChange(const TMidiElement& e) { return e.Kind == ekShortMessage && (e.Status & 0xF0) == 0xC0; }
 
 bool IsTrackNumber(int track) { return track >= 1 && track <= TTrackSet::MaxTrack; }

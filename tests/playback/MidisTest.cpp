@@ -13,17 +13,7 @@
 namespace {
 using namespace playback_test;
 
-struct MidisTest : testing::Test {
-    TDrivenClock clock;
-    TRecordingMidiOut out{clock};
-    TMidis midis{&out, &clock};
-
-    TMidiElements& Port(int port) { return midis.Items(port).Elements; }
-    void OpenAll()
-    {
-        for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).Open(port);
-    }
-};
+struct MidisTest : testing::Test, TRecordedPlayers {};
 
 TEST_F(MidisTest, QueriesOverFourEmptyPorts)
 {

@@ -49,17 +49,7 @@ std::vector<std::string> WithoutAllSoundOff(std::vector<std::string> log)
     return log;
 }
 
-struct TransportTest : testing::Test {
-    TDrivenClock clock;
-    TRecordingMidiOut out{clock};
-    TMidis midis{&out, &clock};
-
-    TMidiElements& Port(int port) { return midis.Items(port).Elements; }
-    void OpenAll()
-    {
-        for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).Open(port);
-    }
-};
+struct TransportTest : testing::Test, TRecordedPlayers {};
 
 // ---- Mute and solo ----
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "playback/Player.h"
+#include "playback/Players.h"
 #include "tests/support/EventLists.h"
 #include "tests/support/RecordingMidiOut.h"
 
@@ -49,5 +50,19 @@ inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::st
     for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
 }
+
+// The four players on a driven clock, every port's device recording what it is sent: what the
+// tests of the whole-song operations start from.
+struct TRecordedPlayers {
+    TDrivenClock clock;
+    TRecordingMidiOut out{clock};
+    TMidis midis{&out, &clock};
+
+    TMidiElements& Port(int port) { return midis.Items(port).Elements; }
+    void OpenAll()
+    {
+        for (int port = 0; port < TMidis::PortCount; ++port) midis.Items(port).Open(port);
+    }
+};
 
 }  // namespace playback_test
