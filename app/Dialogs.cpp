@@ -40,6 +40,11 @@ public:
         return Chosen(dialog);
     }
 
+    QString ExistingFolder(QWidget* parent, const QString& caption) override
+    {
+        return QFileDialog::getExistingDirectory(parent, caption);
+    }
+
     int Exec(QDialog& dialog) override { return dialog.exec(); }
 
 private:

@@ -33,6 +33,14 @@ public:
     // As OpenFileName; a name typed without extension gets defaultSuffix. The dialog never asks
     // about overwriting: the program asks itself, about the name it will really write.
     virtual QString SaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) = 0;
+    // An existing folder's full path, or an empty text when the user cancelled. Dialogs that offer
+    // no folder choice answer as cancelled.
+    virtual QString ExistingFolder(QWidget* parent, const QString& caption)
+    {
+        (void)parent;
+        (void)caption;
+        return {};
+    }
     // Shows a dialog of the program modally and returns its result.
     virtual int Exec(QDialog& dialog) = 0;
 };

@@ -23,6 +23,7 @@
 #include "app/MainWindow.h"
 #include "app/PositionBar.h"
 #include "app/Recovery.h"
+#include "app/TrackPanel.h"
 #include "app/WindowSettings.h"
 #include "song/Exception.h"
 
@@ -115,10 +116,14 @@ void TMainWindow::ClearSession()
     positionBar->setEnabled(true);
     editor->ClearErrorLine();
     editor->MarkPlayingLine(0, false);
-    followPort_ = -1;
+    sounding_ = {};
     compiled_ = false;
     compiledText_.clear();
     compileFailed_ = false;
+    // The song position, the song's length and its tracks were the compiled song's.
+    songClock_ = {};
+    ShowSongPosition(0);
+    trackPanel->SetTracks({});
 }
 
 void TMainWindow::RememberRecentFile(const QString& path)
@@ -153,7 +158,7 @@ void TMainWindow::FillRecentMenu()
 
 void TMainWindow::StoreWindowState() const
 {
-    TWindowSettings::WriteWindowState({saveGeometry(), splitter->saveState(), editor->FontPointSize()});
+    TWindowSettings::WriteWindowState({saveGeometry(), splitter->saveState(), editor->FontPointSize(), saveState()});
 }
 
 void TMainWindow::RestoreWindowState()
@@ -162,6 +167,8 @@ void TMainWindow::RestoreWindowState()
     if (!state.Geometry.isEmpty()) restoreGeometry(state.Geometry);
     if (!state.Splitter.isEmpty()) splitter->restoreState(state.Splitter);
     if (state.FontPoints > 0) editor->SetFontPointSize(state.FontPoints);
+    // The docks: the track panel open or closed, and its width, as the user left them.
+    if (!state.Docks.isEmpty()) restoreState(state.Docks);
 }
 
 void TMainWindow::WriteRecovery()

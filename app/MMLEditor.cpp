@@ -7,6 +7,7 @@
 #include <QWheelEvent>
 #include <QTextBlock>
 #include <algorithm>
+#include <utility>
 
 #include "app/Highlighter.h"
 
@@ -128,20 +129,33 @@ void TMMLEditor::ClearErrorLine()
     UpdateMarks();
 }
 
-void TMMLEditor::MarkPlayingLine(int line, bool reveal)
+void TMMLEditor::MarkPlayingLine(int line, bool reveal) { MarkPlayingLines({line}, reveal); }
+
+void TMMLEditor::MarkPlayingLines(const std::vector<int>& lines, bool reveal)
 {
-    if (line != playingLine_) {
-        playingLine_ = line;
+    std::vector<int> marked;
+    marked.reserve(lines.size());
+    for (const int line : lines)
+        if (line > 0) marked.push_back(line);
+    std::sort(marked.begin(), marked.end());
+    marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+    if (marked != playingLines_) {
+        playingLines_ = std::move(marked);
         UpdateMarks();
     }
-    if (line <= 0 || !reveal) return;
-    // Scrolled only when out of sight, and then to the middle of the view; the cursor stays where
-    // the user left it.
-    const QTextBlock block = BlockOfLine(line);
-    const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
+    if (playingLines_.empty() || !reveal) return;
+    // Scrolled only when the topmost is out of sight, and then to put it in the middle of the view,
+    // or higher when that brings the lowest into sight as well; the cursor stays where the user
+    // left it.
+    const QTextBlock first = BlockOfLine(playingLines_.front());
+    const QRectF box = blockBoundingGeometry(first).translated(contentOffset());
     if (box.top() >= 0 && box.bottom() <= viewport()->height()) return;
     const int visible = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
-    verticalScrollBar()->setValue(std::max(0, block.firstLineNumber() - visible / 2));
+    const int top = first.firstLineNumber();
+    const int bottom = BlockOfLine(playingLines_.back()).firstLineNumber();
+    // A line of room kept below the lowest, for the document's margin and a line cut by the edge.
+    const int shown = std::clamp(bottom - visible + 2, top - visible / 2, top);
+    verticalScrollBar()->setValue(std::max(0, shown));
 }
 
 bool TMMLEditor::DarkPalette() const { return palette().color(QPalette::Base).lightness() < 128; }
@@ -158,7 +172,7 @@ void TMMLEditor::UpdateMarks()
         marks.append(selection);
     };
     mark(textCursor().block(), colors.CurrentLine);
-    if (playingLine_ > 0) mark(BlockOfLine(playingLine_), colors.PlayingLine);
+    for (const int line : playingLines_) mark(BlockOfLine(line), colors.PlayingLine);
     if (errorLine_ > 0) mark(BlockOfLine(errorLine_), colors.ErrorLine);
     setExtraSelections(marks);
     lineNumberArea_->update();  // the current line's number is drawn apart

@@ -1,9 +1,10 @@
 // The MML editor: a plain-text editor with line numbers in a gutter, syntax colours, the current
-// line shown, and two marks the window sets: the line of the last compile error and the line that
-// is playing.
+// line shown, and two marks the window sets: the line of the last compile error and the lines that
+// are playing.
 #pragma once
 
 #include <QPlainTextEdit>
+#include <vector>
 
 class TMMLHighlighter;
 
@@ -18,10 +19,15 @@ public:
     void MarkErrorLine(int line);
     void ClearErrorLine();
     int ErrorLine() const { return errorLine_; }
-    // Marks the line that is playing (0: none) without moving the cursor; with reveal the view
-    // scrolls to it when it is out of sight.
+    // Marks the lines that are playing, one per sounding part (none: an empty list; numbers below 1
+    // are left out, repeats count once), without moving the cursor. With reveal the view scrolls
+    // when the topmost of them is out of sight, and only then, so a user reading stays in place.
+    void MarkPlayingLines(const std::vector<int>& lines, bool reveal);
+    // The same for one line (0: none).
     void MarkPlayingLine(int line, bool reveal);
-    int PlayingLine() const { return playingLine_; }
+    // The marked lines in ascending order, and the topmost of them (0: none).
+    const std::vector<int>& PlayingLines() const { return playingLines_; }
+    int PlayingLine() const { return playingLines_.empty() ? 0 : playingLines_.front(); }
 
     // Puts the cursor at the start of the line (clamped to the text), shows it and takes the focus.
     void GoToLine(int line);
@@ -62,7 +68,7 @@ private:
     void UpdateGutterWidth();
     void UpdateTabStops();
     void UpdateGutter(const QRect& rect, int dy);
-    // The extra selections: the current line, the playing line, the error line, in that order,
+    // The extra selections: the current line, the playing lines, the error line, in that order,
     // so the error shows over the others.
     void UpdateMarks();
     // Gives the lines in view their syntax colours where they lack them.
@@ -72,7 +78,7 @@ private:
     TMMLHighlighter* highlighter_ = nullptr;
     QWidget* lineNumberArea_ = nullptr;
     int errorLine_ = 0;
-    int playingLine_ = 0;
+    std::vector<int> playingLines_;  // ascending, each once
     QFont baseFont_;
     int tabWidth_ = DefaultTabWidth;
 };

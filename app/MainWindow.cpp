@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -32,6 +33,7 @@
 #include "app/PortDialog.h"
 #include "app/PositionBar.h"
 #include "app/Recovery.h"
+#include "app/TrackPanel.h"
 #include "app/Worker.h"
 
 namespace {
@@ -53,6 +55,7 @@ TMainWindow::TMainWindow(TClock& clock, QWidget* parent) : QMainWindow(parent), 
     CreateMenus();
     CreateCentralArea();
     CreateStatusBar();
+    CreateTrackDock();
     CreateEditing();
 
     // The players send on the process's MIDI service at the time each port opens.
@@ -123,6 +126,7 @@ void TMainWindow::CreateActions()
     saveAsAction->setShortcuts(StandardKeys(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
     exportMidiAction = make("exportMidiAction", QStringLiteral("MIDIファイルに書き出し..."));
     exportWavAction = make("exportWavAction", QStringLiteral("WAVファイルに書き出し..."));
+    exportStemsAction = make("exportStemsAction", QStringLiteral("トラックごとに書き出す(&T)..."));
     exitAction = make("exitAction", QStringLiteral("終了(&X)"));
     exitAction->setShortcuts(StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
 
@@ -141,9 +145,19 @@ void TMainWindow::CreateActions()
     playFromCursorAction =
         command("playFromCursorAction", QStringLiteral("カーソル位置から再生"), QStyle::SP_MediaSkipForward);
     followAction = command("followAction", QStringLiteral("演奏位置を表示"), QStyle::SP_FileDialogContentsView);
+    loopAction = command("loopAction", QStringLiteral("繰り返し再生"), QStyle::SP_DialogResetButton);
+    // The menu spells it with its mnemonic; the tool bar keeps the plain hint.
+    loopAction->setText(QStringLiteral("繰り返し再生(&L)"));
     compileAction->setShortcut(QKeySequence(Qt::Key_F5));
     playFromCursorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
     followAction->setCheckable(true);
+    loopAction->setCheckable(true);
+    compileAndPlayAction = make("compileAndPlayAction", QStringLiteral("コンパイルして再生(&E)"));
+    // Return on the main keys and Enter on the keypad alike.
+    compileAndPlayAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    // Function keys, which typing never needs: Space belongs to the text being written.
+    playPauseAction = make("playPauseAction", QStringLiteral("再生/一時停止"));
+    playPauseAction->setShortcut(QKeySequence(Qt::Key_F6));
 
     // The five transport buttons are one radio group: pressing one releases the others.
     transportGroup = new QActionGroup(this);
@@ -154,6 +168,7 @@ void TMainWindow::CreateActions()
         transportGroup->addAction(action);
     }
     stopAction->setChecked(true);
+    stopAction->setShortcut(QKeySequence(Qt::Key_F7));
     for (QAction* action : {playAction, pauseAction, slowAction, fastAction}) action->setEnabled(false);
 
     portAction = make("portAction", QStringLiteral("ポート"));
@@ -165,6 +180,7 @@ void TMainWindow::CreateActions()
     connect(saveAsAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::SaveAs));
     connect(exportMidiAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ExportMidi));
     connect(exportWavAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ExportWav));
+    connect(exportStemsAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ExportStems));
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
     connect(compileAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Compile));
     connect(playAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Play));
@@ -174,6 +190,9 @@ void TMainWindow::CreateActions()
     connect(stopAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::Stop));
     connect(playFromCursorAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::PlayFromCursor));
     connect(followAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ApplyFollow));
+    connect(loopAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ApplyLoop));
+    connect(compileAndPlayAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::CompileAndPlay));
+    connect(playPauseAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::PlayPause));
     connect(portAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::OpenPortDialog));
     connect(versionAction, &QAction::triggered, this, GuardedSlot(this, &TMainWindow::ShowVersion));
 
@@ -197,7 +216,7 @@ void TMainWindow::CreateToolBar()
     toolBar->addSeparator();
     toolBar->addActions({playAction, pauseAction, slowAction, fastAction, stopAction});
     toolBar->addSeparator();
-    toolBar->addActions({playFromCursorAction, followAction});
+    toolBar->addActions({playFromCursorAction, followAction, loopAction});
     for (QAction* action : toolBar->actions()) {
         if (action->isSeparator()) continue;
         QWidget* button = toolBar->widgetForAction(action);
@@ -215,18 +234,19 @@ void TMainWindow::CreateMenus()
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->addActions({newAction, openAction, saveAction, saveAsAction});
     fileMenu->addSeparator();
-    fileMenu->addActions({exportMidiAction, exportWavAction});
+    fileMenu->addActions({exportMidiAction, exportWavAction, exportStemsAction});
     fileMenu->addSeparator();
     fileMenu->addAction(exitAction);
     // Tool bar buttons take no keyboard focus: this menu puts Compile and the transport within the
     // keyboard's reach, as the file menu does the document buttons.
     playMenu = menuBar()->addMenu(QStringLiteral("演奏(&P)"));
     playMenu->setObjectName(QStringLiteral("playMenu"));
-    playMenu->addAction(compileAction);
+    playMenu->addActions({compileAction, compileAndPlayAction});
     playMenu->addSeparator();
-    playMenu->addActions({playAction, pauseAction, slowAction, fastAction, stopAction});
+    playMenu->addActions({playAction, pauseAction, slowAction, fastAction, stopAction, playPauseAction});
     playMenu->addSeparator();
-    playMenu->addActions({playFromCursorAction, followAction});
+    playMenu->addActions({playFromCursorAction, followAction, loopAction});
+    // The track panel's item is added with the dock (CreateTrackDock).
     menuBar()->addActions({portAction, versionAction});
 }
 
@@ -267,6 +287,26 @@ void TMainWindow::CreateCentralArea()
     timeFont.setBold(true);
     timeLabel->setFont(timeFont);
     timeLabel->setStyleSheet(QStringLiteral("QLabel { color: lime; background-color: black; }"));
+    // The song position beside the playing time: where in the piece the music is, as a musician
+    // counts it, and in the song's own time with its length. Two small lines in the row's height;
+    // the playing time stays at the row's right end.
+    auto* songColumn = new QVBoxLayout;
+    songColumn->setContentsMargins(0, 0, 4, 0);
+    songColumn->setSpacing(0);
+    const QFont songFont = JapaneseFont(FontFamily::Monospace, 12);
+    const auto songLabel = [&](const char* name, const QString& accessible, int width) {
+        auto* label = new QLabel(transportRow);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setAccessibleName(accessible);
+        label->setFont(songFont);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        label->setFixedWidth(width);
+        songColumn->addWidget(label);
+        return label;
+    };
+    positionLabel = songLabel("positionLabel", QStringLiteral("小節:拍"), 130);
+    songTimeLabel = songLabel("songTimeLabel", QStringLiteral("曲の時間"), 130);
+    row->addLayout(songColumn);
     row->addWidget(timeLabel);
     layout->addWidget(transportRow);
 
@@ -316,6 +356,28 @@ void TMainWindow::CreateStatusBar()
     compilePanel = panel("compilePanel", 50);
     statusBar()->setFixedHeight(25);
     typingModePanel->setText(StatusInsert);
+}
+
+void TMainWindow::CreateTrackDock()
+{
+    trackDock = new QDockWidget(QStringLiteral("トラック一覧"), this);
+    trackDock->setObjectName(QStringLiteral("trackDock"));
+    trackDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    trackPanel = new TTrackPanel(trackDock);
+    trackPanel->setObjectName(QStringLiteral("trackPanel"));
+    trackDock->setWidget(trackPanel);
+    addDockWidget(Qt::RightDockWidgetArea, trackDock);
+    // Hidden until asked for; the stored window state brings back what the user left open.
+    trackDock->hide();
+    // The dock's own toggle follows every way it is shown or closed (its close button too).
+    trackPanelAction = trackDock->toggleViewAction();
+    trackPanelAction->setObjectName(QStringLiteral("trackPanelAction"));
+    trackPanelAction->setText(QStringLiteral("トラック一覧(&K)"));
+    playMenu->addSeparator();
+    playMenu->addAction(trackPanelAction);
+    connect(trackPanel, &TTrackPanel::silencedChanged, this,
+            [this](const TTrackSet& silenced) { Guarded([&] { ApplySilencedTracks(silenced); }); });
+    ShowSongPosition(0);
 }
 
 void TMainWindow::showEvent(QShowEvent* event)
@@ -396,18 +458,20 @@ constexpr int CompileNoticeMs = 500;
 constexpr int CompilePollMs = 20;
 }  // namespace
 
-void TMainWindow::Compile()
+TMainWindow::TCompileOutcome TMainWindow::RunCompile(bool keepPlaying)
 {
-    if (compiling_) return;  // the compile in progress is the one that counts
-    displayTimer->stop();
-    for (QAction* action : {slowAction, pauseAction, fastAction, playAction}) action->setEnabled(false);
-    Midis().StopAll();
-    // The new song, or the old one after a cancel, starts from its beginning: resuming would sound
-    // everything before the paused place at once.
-    resumeOnPlay_ = false;
+    if (compiling_) return TCompileOutcome::NotRun;  // the compile in progress is the one that counts
+    if (!keepPlaying) {
+        displayTimer->stop();
+        for (QAction* action : {slowAction, pauseAction, fastAction, playAction}) action->setEnabled(false);
+        Midis().StopAll();
+        // The new song, or the old one after a cancel, starts from its beginning: resuming would
+        // sound everything before the paused place at once.
+        resumeOnPlay_ = false;
+        editor->MarkPlayingLine(0, false);
+        sounding_ = {};
+    }
     editor->ClearErrorLine();
-    editor->MarkPlayingLine(0, false);
-    followPort_ = -1;
 
     // The text is compiled on a thread of its own, so a long compile leaves the window free and
     // can be cancelled without touching the song the players hold.
@@ -432,53 +496,136 @@ void TMainWindow::Compile()
         throw;
     }
     SetCompiling(false);
+    const auto closeIfAsked = [this] {
+        if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
+    };
     if (song.Cancelled) {
         // Nothing changes: the players keep the previous song and the pane its lines.
         compiler.Recycle(std::move(song));
         messagePane->appendPlainText(CompileCancelled);
-        playAction->setEnabled(compiled_ && compiledText_ == text);
-        stopAction->setChecked(true);
-        if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
-        return;
+        if (!keepPlaying) {
+            playAction->setEnabled(compiled_ && compiledText_ == text);
+            stopAction->setChecked(true);
+        }
+        closeIfAsked();
+        return TCompileOutcome::Cancelled;
     }
 
-    // The assigned devices open before the song is shown: a device that fails is all the user
-    // hears of this compile, and nothing is left to play.
+    const TPortDevices devices = portDialog_ != nullptr ? portDialog_->PortDevices() : TPortDevices{-1, -1, -1, -1};
+    // Music that plays or is paused goes on with the new song; music that ended while the text
+    // compiled is started afresh below, as when nothing played.
+    const bool playing = Playing();
+    const bool continuing = keepPlaying && (playing || (resumeOnPlay_ && pauseAction->isChecked()));
+    if (continuing && song.Failed()) {
+        // The music plays on with the song it has; the error is told as at any compile.
+        ShowCompileReport(song);
+        UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, QString::fromStdString(song.Error), QMessageBox::Ok);
+        editor->MarkErrorLine(song.ErrorLine);
+        compiler.Recycle(std::move(song));
+        closeIfAsked();
+        return TCompileOutcome::Failed;
+    }
+
+    bool lost = false;
+    for (int port = 0; port < TMidis::PortCount; ++port) lost = lost || Midis().Items(port).DeviceLost();
     try {
-        Midis().Reopen(portDialog_ != nullptr ? portDialog_->PortDevices() : TPortDevices{-1, -1, -1, -1});
+        if (continuing && openedDevices_ == devices && !lost) {
+            // The same devices: the new song takes over where the music is, without the gap and
+            // the device resets of a reopening.
+            Midis().ContinueWith(song);
+        } else if (continuing) {
+            // Another assignment: the devices reopen, and the new song goes on from the place the
+            // music had reached.
+            const auto tick = static_cast<std::int32_t>(Midis().PositionTick());
+            openedDevices_.reset();
+            Midis().Reopen(devices);
+            openedDevices_ = devices;
+            lostReported_ = {};
+            Midis().Load(song);
+            Midis().Seek(tick);
+            if (!playing) Midis().StopAll();
+        } else {
+            // The assigned devices open before the song is shown: a device that fails is all the
+            // user hears of this compile, and nothing is left to play.
+            openedDevices_.reset();
+            Midis().Reopen(devices);
+            openedDevices_ = devices;
+            lostReported_ = {};
+        }
     } catch (...) {
         compiled_ = false;
-        if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
+        if (continuing) {
+            // The reopening stopped the music.
+            stopAction->setChecked(true);
+            StopPlayers();
+        }
+        closeIfAsked();
         throw;
     }
-    lostReported_ = {};
-    Midis().Load(song);
+    if (!continuing) Midis().Load(song);
     // The song it replaces lends its memory to the next compile.
     compiler.Recycle(std::exchange(song_, std::move(song)));
     compiled_ = true;
     compiledText_ = text;
     compileFailed_ = song_.Failed();
-    // The pane shows what this compile reported. The error stays in it after the box is closed,
-    // so it can be read again.
-    messagePane->clear();
-    for (const std::string& line : song_.Memo)
-        messagePane->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    ReportUnassignedPorts();
+    ShowCompileReport(song_);
     if (compileFailed_) {
-        const QString error = QString::fromStdString(song_.Error);
-        messagePane->appendPlainText(error);
-        UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, error, QMessageBox::Ok);
+        // The error stays in the pane after the box is closed, so it can be read again.
+        UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, QString::fromStdString(song_.Error), QMessageBox::Ok);
+        // The box has been closed: the cursor goes to where the error is, in a macro body the
+        // body's own line.
+        editor->MarkErrorLine(song_.ErrorLine);
     }
-    // The box has been closed: the cursor goes to where the error is, in a macro body the body's
-    // own line.
-    if (compileFailed_) editor->MarkErrorLine(song_.ErrorLine);
+    PrepareSong();
+    playAction->setEnabled(true);
+    if (continuing) {
+        // The bar measures the new song from the place the music goes on at.
+        positionBar->setMaximum(song_.Length());
+        RestartFollow();
+        ShowSongPosition(Midis().PositionTick());
+        closeIfAsked();
+        return TCompileOutcome::Continued;
+    }
     // The bar measures the new song, so that it can be dragged to a place before the first Play.
     positionBar->setMaximum(song_.Length());
     positionBar->setValue(0);
     positionBar->setEnabled(true);
-    playAction->setEnabled(true);
     stopAction->setChecked(true);
-    if (std::exchange(closeAfterCompile_, false)) QTimer::singleShot(0, this, [this] { close(); });
+    ShowSongPosition(0);
+    closeIfAsked();
+    return compileFailed_ ? TCompileOutcome::Failed : TCompileOutcome::Loaded;
+}
+
+void TMainWindow::ShowCompileReport(const TSong& song)
+{
+    // The pane shows what this compile reported.
+    messagePane->clear();
+    for (const std::string& line : song.Memo)
+        messagePane->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ReportUnassignedPorts(song);
+    if (song.Failed()) messagePane->appendPlainText(QString::fromStdString(song.Error));
+}
+
+void TMainWindow::CompileAndPlay()
+{
+    if (compiling_) return;
+    // Paused music counts as none: the new song starts from its beginning, as Play would after
+    // a compile.
+    const TCompileOutcome outcome = RunCompile(Playing());
+    if (outcome != TCompileOutcome::Loaded || compiling_) return;
+    // Nothing played (or the music ended meanwhile): the new song plays from its start.
+    playAction->setChecked(true);
+    Play();
+}
+
+void TMainWindow::PrepareSong()
+{
+    const int port = song_.LongestPort();
+    songClock_ = TSongClock(song_.Ports[static_cast<std::size_t>(port)], song_.Tempos[static_cast<std::size_t>(port)]);
+    trackPanel->SetTracks(TrackSummaries(song_));
+    // Mute and solo stay on the tracks that are still there.
+    ApplySilencedTracks(trackPanel->Silenced());
+    ApplyLoop();
 }
 
 void TMainWindow::SetCompiling(bool value)
@@ -488,8 +635,8 @@ void TMainWindow::SetCompiling(bool value)
     if (!value) compilePanel->clear();
     // Whatever would start another compile, replace the text being compiled or play a song that
     // is about to be replaced waits until this one has ended.
-    for (QAction* action : {compileAction, playFromCursorAction, newAction, openAction, exportMidiAction,
-                            exportWavAction, portAction})
+    for (QAction* action : {compileAction, compileAndPlayAction, playFromCursorAction, newAction, openAction,
+                            exportMidiAction, exportWavAction, exportStemsAction, portAction})
         action->setEnabled(!value);
     cancelCompileShortcut->setEnabled(value);
 }

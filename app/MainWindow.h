@@ -7,7 +7,9 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,9 +19,11 @@
 #include "app/MMLEditor.h"
 #include "compiler/Compiler.h"
 #include "playback/Players.h"
+#include "song/Tracks.h"
 
 class QAction;
 class QActionGroup;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -32,6 +36,8 @@ class TPortDialog;
 class TPositionBar;
 class TRecovery;
 class TDocumentLoader;
+class TTrackPanel;
+struct TRenderResult;
 
 class TMainWindow : public QMainWindow {
 public:
@@ -80,6 +86,9 @@ public:
 
     // "hh:mm:ss" of a playing time in milliseconds; the hours grow past two digits.
     static QString FormatElapsed(std::int64_t ms);
+    // "m:ss.s" of a song time in milliseconds, tenths cut rather than rounded, so the position
+    // never reads past the total; the minutes grow past two digits.
+    static QString FormatSongTime(double ms);
     // The name a document is written under: the chosen path with its extension made .QVR.
     static QString DocumentFileName(const QString& chosen);
 
@@ -95,6 +104,8 @@ private:
     void CreateMenus();
     void CreateCentralArea();
     void CreateStatusBar();
+    // The track panel in a dock at the editor's right, and the play menu's item that shows it.
+    void CreateTrackDock();
 
     // ---- Document commands ----
     void New();
@@ -130,7 +141,26 @@ private:
     // ---- Compile, ports, version ----
     // Compiles the text on a worker thread while the window stays responsive; Escape or 停止
     // cancels, leaving the previous song loaded. Returns when the compile has ended.
-    void Compile();
+    void Compile() { RunCompile(false); }
+    enum class TCompileOutcome {
+        NotRun,     // another compile was running
+        Cancelled,  // nothing changed
+        Failed,     // an error was shown (without keepPlaying, what came before it is loaded)
+        Loaded,     // the new song is loaded, the transport stopped at its start
+        Continued,  // the new song took over the music where it was
+    };
+    // The compile itself. With keepPlaying, music that plays (or is paused) goes on meanwhile and
+    // then continues with the new song from the same song position; an error or a cancel leaves
+    // the old song playing. Without, the players stop first, as Compile always did.
+    TCompileOutcome RunCompile(bool keepPlaying);
+    // The pane's account of a compile: its lines, the ports without devices, and its error.
+    void ShowCompileReport(const TSong& song);
+    // Compile, then play from the start; while the music plays, the new song takes over from the
+    // place the music has reached.
+    void CompileAndPlay();
+    // What every compile that ran to its end sets up for its song: the song clock and total, the
+    // track panel with its mute and solo, and the loop.
+    void PrepareSong();
     // Asks a compile in progress to end; nothing happens when none runs.
     void CancelCompile();
     // Enables what may not run during a compile again, or disables it.
@@ -146,9 +176,16 @@ private:
     void Play();
     // The players keep their place, so that the next Play continues from there.
     void Pause();
+    // One key for both: Pause while the music plays, Play (resuming) otherwise.
+    void PlayPause();
+    // The music runs: Play, Slow or Fast is pressed and the refresh follows it.
+    bool Playing() const;
     void Slow();
     void Fast();
     void Stop();
+    // Stop without cancelling a compile: the end of the song, which may come while a compile for
+    // compile-and-play runs.
+    void StopPlayers();
     // Plays from the first event that the text at the cursor's line (or the first line after it
     // that makes any) made, compiling first when the text changed since the last compile.
     void PlayFromCursor();
@@ -162,10 +199,19 @@ private:
     // What Play and play from the cursor do once the players run: Pause, Slow and Fast become
     // possible and the refresh starts.
     void StartRefresh();
-    // Marks the line of the note the longest port sent last; RestartFollow forgets what was sent
-    // before the players' present place (after a seek).
-    void ShowPlayingLine();
+    // Marks the line of the last note of every track that has a note sounding; RestartFollow
+    // forgets what was sent before the players' present place (after a seek, a loop's restart or
+    // a new song taking over).
+    void ShowPlayingLines();
     void RestartFollow();
+    // The song position (measure:beat) and the song time with the song's total.
+    void ShowSongPosition(double tick);
+    // The loop's range as the players are to repeat it: the selected lines' span or the whole
+    // song; nothing when the loop is off or the song is empty.
+    std::optional<TTickRange> LoopRange() const;
+    void ApplyLoop();
+    // The tracks the panel silences go to the players.
+    void ApplySilencedTracks(const TTrackSet& silenced);
     // Tells in the pane, once per opening of the ports, of each port whose device went away.
     void ReportLostDevices();
 
@@ -198,7 +244,7 @@ private:
     void AdaptToolIcons();
     // Tells in the pane, at each compile, of every port whose stored device was not found and of
     // every port that has events but no device.
-    void ReportUnassignedPorts();
+    void ReportUnassignedPorts(const TSong& song);
 
     // ---- Export ----
     // The text as it stands, compiled first when it changed, as a Standard MIDI File.
@@ -206,6 +252,12 @@ private:
     // The same rendered through the built-in synthesizer into a WAV file, with a progress dialog
     // whose Cancel leaves no file behind.
     void ExportWav();
+    // The same once for each track that plays notes, into a folder the user chooses.
+    void ExportStems();
+    // Runs render on a worker thread under a window-modal progress dialog with the given text,
+    // whose Cancel asks the rendering to stop.
+    TRenderResult RenderWithProgress(const QString& text,
+                                     const std::function<TRenderResult(const std::function<bool(double)>&)>& render);
     // EnsureCompiled, and a box when the piece has no events: false when there is nothing to export.
     bool PieceToExport();
     // The file an export writes to, chosen by the user; empty when cancelled or not to be replaced.
@@ -223,6 +275,7 @@ private:
     QAction* saveAsAction = nullptr;
     QAction* exportMidiAction = nullptr;
     QAction* exportWavAction = nullptr;
+    QAction* exportStemsAction = nullptr;
     QAction* exitAction = nullptr;
     QAction* compileAction = nullptr;
     QAction* playAction = nullptr;
@@ -230,8 +283,12 @@ private:
     QAction* slowAction = nullptr;
     QAction* fastAction = nullptr;
     QAction* stopAction = nullptr;
+    QAction* playPauseAction = nullptr;       // F6: Pause while playing, Play otherwise
+    QAction* compileAndPlayAction = nullptr;  // Ctrl+Return
     QAction* playFromCursorAction = nullptr;
-    QAction* followAction = nullptr;  // checkable: show the playing line
+    QAction* followAction = nullptr;  // checkable: show the playing lines
+    QAction* loopAction = nullptr;    // checkable: repeat the song or the selected lines
+    QAction* trackPanelAction = nullptr;  // checkable: show the track dock
     QAction* portAction = nullptr;
     QAction* versionAction = nullptr;
     QMenu* editMenu = nullptr;
@@ -259,6 +316,10 @@ private:
     QWidget* saveButton = nullptr;
     TPositionBar* positionBar = nullptr;
     QLabel* timeLabel = nullptr;
+    QLabel* positionLabel = nullptr;  // measure:beat of the song position
+    QLabel* songTimeLabel = nullptr;  // song time / the song's length
+    QDockWidget* trackDock = nullptr;
+    TTrackPanel* trackPanel = nullptr;
     QSplitter* splitter = nullptr;
     TMMLEditor* editor = nullptr;
     QPlainTextEdit* messagePane = nullptr;
@@ -303,9 +364,12 @@ private:
     bool cancelCompile_ = false;
     bool closeAfterCompile_ = false;
     std::array<bool, TMidis::PortCount> lostReported_{};
-    // The playing line's search: the events of port followPort_ before followScanned_ have been
-    // looked at, and the last note-on among them was made on line followLine_.
-    int followPort_ = -1;
-    int followScanned_ = 0;
-    int followLine_ = 0;
+    // The devices the ports were opened with at the last compile: a compile that keeps the music
+    // playing reopens nothing while they are the ones assigned.
+    std::optional<std::array<int, TMidis::PortCount>> openedDevices_;
+    // The playing lines' search over what the players sent, and the loop restarts it has seen.
+    TSoundingTracks sounding_;
+    int loopRestartsSeen_ = 0;
+    // Song time by tick for the song loaded, measured on its longest port.
+    TSongClock songClock_;
 };

@@ -1,13 +1,17 @@
 // The transport of the main window: play, pause, slow, fast and stop, the display refresh that
-// keeps the elapsed time and the position bar current, and seeking with the bar.
+// keeps the elapsed time, the song position and the position bar current, seeking with the bar,
+// the loop, the playing lines of every part, and the tracks kept quiet.
 //
 // Everything here runs on the GUI thread, the refresh included (a QTimer), so the widgets are only
 // ever touched by the thread that owns them, and a handler that switches the refresh off is sure
 // that no refresh is running or will run.
 #include <QAction>
 #include <QLabel>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 
 #include "app/MainWindow.h"
 #include "app/PortDialog.h"
@@ -50,9 +54,17 @@ bool SendsToDevice(const TMidiElements& list)
     return false;
 }
 
-bool IsNoteOn(const TMidiElement& e)
+// How many events of each port's list its player has sent.
+std::array<int, TSong::PortCount> SentCounts(const TMidis& midis)
 {
-    return e.Kind == ekShortMessage && (e.Status & 0xF0) == 0x90 && e.Data2 != 0;
+    std::array<int, TSong::PortCount> sent{};
+    for (int port = 0; port < midis.Count(); ++port) {
+        const TMidi& player = midis.Items(port);
+        // A port that has ended stays at its last event, which it has sent.
+        sent[static_cast<std::size_t>(port)] =
+            player.Finished ? player.Elements.Count() : std::min(player.Index.load(), player.Elements.Count());
+    }
+    return sent;
 }
 
 }  // namespace
@@ -82,9 +94,26 @@ void TMainWindow::Play()
         }
         positionBar->setEnabled(true);
         playAction->setEnabled(true);
+        // The selection may have changed since the loop was switched on.
+        ApplyLoop();
         Midis().StartAll();
     }
     StartRefresh();
+}
+
+void TMainWindow::PlayPause()
+{
+    if (Playing())
+        pauseAction->trigger();
+    else if (playAction->isEnabled())
+        playAction->trigger();
+}
+
+bool TMainWindow::Playing() const
+{
+    // Pause is possible exactly while the music runs: StartRefresh enables it, and Pause, Stop,
+    // the end of the song and a compile that stops the players disable it.
+    return pauseAction->isEnabled();
 }
 
 void TMainWindow::StartRefresh()
@@ -119,8 +148,10 @@ void TMainWindow::PlayFromCursor()
     positionBar->setEnabled(true);
     playAction->setEnabled(true);
     playAction->setChecked(true);
+    ApplyLoop();
     Midis().Seek(tick);
     RestartFollow();
+    ShowSongPosition(Midis().PositionTick());
     StartRefresh();
 }
 
@@ -128,42 +159,69 @@ void TMainWindow::ApplyFollow()
 {
     if (!followAction->isChecked()) {
         editor->MarkPlayingLine(0, false);
-        followPort_ = -1;
         return;
     }
-    if (displayTimer->isActive()) ShowPlayingLine();
+    if (displayTimer->isActive()) ShowPlayingLines();
 }
 
 void TMainWindow::RestartFollow()
 {
-    followPort_ = Midis().LongestPort();
-    followScanned_ = Midis().Items(followPort_).Index;
-    followLine_ = 0;
+    sounding_.Restart(SentCounts(Midis()));
+    loopRestartsSeen_ = Midis().LoopRestarts();
 }
 
-void TMainWindow::ShowPlayingLine()
+void TMainWindow::ShowPlayingLines()
 {
-    const int port = Midis().LongestPort();
-    const TMidi& player = Midis().Items(port);
-    const int sent = std::min(player.Index.load(), player.Elements.Count());
-    if (port != followPort_ || sent < followScanned_) {
-        // Another song, or the song started over: look from its beginning.
-        followPort_ = port;
-        followScanned_ = 0;
-        followLine_ = 0;
-    }
-    // Only what was sent since the last look is read, newest first, so a long run of events
-    // that are no notes is read once rather than at every refresh.
-    for (int i = sent - 1; i >= followScanned_; --i) {
-        const TMidiElement& e = player.Elements.Items(i);
-        if (IsNoteOn(e)) {
-            followLine_ = e.Line;
-            break;
+    // A loop that went back to its start has left the notes it had sounding, as a seek does.
+    if (Midis().LoopRestarts() != loopRestartsSeen_) RestartFollow();
+    // Only what was sent since the last look is read, so a long run of events that are no notes
+    // is read once rather than at every refresh.
+    sounding_.Follow(Midis().Lists(), SentCounts(Midis()));
+    // A muted part makes no sound, so it has no playing line either.
+    editor->MarkPlayingLines(sounding_.Lines(Midis().SilencedTracks()), true);
+}
+
+void TMainWindow::ShowSongPosition(double tick)
+{
+    const TMeasureBeat at = MeasureBeatAt(static_cast<std::int32_t>(std::floor(std::max(0.0, tick))));
+    positionLabel->setText(QStringLiteral("%1:%2").arg(at.Measure).arg(at.Beat));
+    songTimeLabel->setText(FormatSongTime(songClock_.MsAt(tick)) + QStringLiteral(" / ") +
+                           FormatSongTime(songClock_.LengthMs()));
+}
+
+QString TMainWindow::FormatSongTime(double ms)
+{
+    // Whole milliseconds first: a time computed as 4499.9999 is the 4.5 s it stands for.
+    const long long tenths = std::llround(std::max(0.0, ms)) / 100;
+    return QString::asprintf("%lld:%02lld.%lld", tenths / 600, tenths / 10 % 60, tenths % 10);
+}
+
+std::optional<TTickRange> TMainWindow::LoopRange() const
+{
+    if (!loopAction->isChecked() || Midis().IsEmpty()) return std::nullopt;
+    // Lines chosen as lines (a selection across at least one line end) are what to repeat; a
+    // selection inside one line is taken for editing, not for choosing a passage, so the whole
+    // song repeats then, as it does when the chosen lines make no sound.
+    const QTextCursor cursor = editor->textCursor();
+    if (cursor.hasSelection()) {
+        const QTextDocument* document = editor->document();
+        const QTextBlock first = document->findBlock(cursor.selectionStart());
+        const QTextBlock last = document->findBlock(cursor.selectionEnd());
+        if (first != last) {
+            // A selection that ends at the start of a line (Shift+Down) does not take that line.
+            const int lastLine = last.blockNumber() + (cursor.selectionEnd() == last.position() ? 0 : 1);
+            const std::optional<TTickRange> lines = LinesRange(Midis().Lists(), first.blockNumber() + 1, lastLine);
+            if (lines && lines->To > lines->From) return lines;
         }
     }
-    followScanned_ = sent;
-    editor->MarkPlayingLine(followLine_, true);
+    const std::int32_t length = Midis().SongLength();
+    if (length <= 0) return std::nullopt;  // every event at tick 0: nothing to go round
+    return TTickRange{0, length};
 }
+
+void TMainWindow::ApplyLoop() { Midis().SetLoop(LoopRange()); }
+
+void TMainWindow::ApplySilencedTracks(const TTrackSet& silenced) { Midis().SetSilencedTracks(silenced); }
 
 void TMainWindow::Pause()
 {
@@ -190,6 +248,11 @@ void TMainWindow::Fast()
 void TMainWindow::Stop()
 {
     CancelCompile();
+    StopPlayers();
+}
+
+void TMainWindow::StopPlayers()
+{
     displayTimer->stop();
     for (QAction* action : {slowAction, pauseAction, fastAction}) action->setEnabled(false);
     resumeOnPlay_ = false;
@@ -214,7 +277,8 @@ void TMainWindow::RefreshDisplay()
     ReportLostDevices();
     if (Midis().AllFinished()) {
         stopAction->setChecked(true);
-        Stop();
+        // A compile for compile-and-play may be running: it goes on, and plays its song afresh.
+        StopPlayers();
         positionBar->setEnabled(false);
         displayTimer->stop();
         return;
@@ -225,7 +289,8 @@ void TMainWindow::RefreshDisplay()
     // that can be a port without events; the bar then stays where it is.
     const TMidi& longest = Midis().Items(Midis().LongestPort());
     if (longest.Elements.Count() != 0) positionBar->setValue(longest.NextTick());
-    if (followAction->isChecked()) ShowPlayingLine();
+    ShowSongPosition(Midis().PositionTick());
+    if (followAction->isChecked()) ShowPlayingLines();
     displayTimer->start();
 }
 
@@ -241,7 +306,7 @@ void TMainWindow::ReportLostDevices()
     }
 }
 
-void TMainWindow::ReportUnassignedPorts()
+void TMainWindow::ReportUnassignedPorts(const TSong& song)
 {
     // Music for a port without a device is silent; without a word the user would hear nothing
     // and not know why.
@@ -252,7 +317,7 @@ void TMainWindow::ReportUnassignedPorts()
         if (!missing.isEmpty()) {
             messagePane->appendPlainText(
                 QStringLiteral("ポート %1 のデバイス「%2」が見つかりません。割り当てを外しました").arg(number, missing));
-        } else if (SendsToDevice(song_.Ports[index]) && (portDialog_ == nullptr || portDialog_->PortDevices()[index] < 0)) {
+        } else if (SendsToDevice(song.Ports[index]) && (portDialog_ == nullptr || portDialog_->PortDevices()[index] < 0)) {
             messagePane->appendPlainText(QStringLiteral("ポート %1 にはデバイスが割り当てられていません").arg(number));
         }
     }
@@ -267,9 +332,30 @@ void TMainWindow::BeginSeek()
 void TMainWindow::EndSeek()
 {
     if (barDragging_) {
+        barDragging_ = false;
+        const bool playing = Playing();
+        const bool stopped = stopAction->isChecked();
         Midis().StopAll();
+        if (!playing) {
+            // The release starts the music as Play would: at the normal speed, with the loop
+            // as the selection now asks.
+            SetSpeedFactor(1.0);
+            ApplyLoop();
+        }
         Midis().Seek(positionBar->value());
         RestartFollow();
+        ShowSongPosition(Midis().PositionTick());
+        if (!playing && !Midis().IsEmpty() && !Midis().AllFinished()) {
+            // The music plays from here, so the transport says so: Play pressed, Pause, Slow and
+            // Fast at hand. After Stop this is a new run of the elapsed time; after Pause the
+            // paused run goes on.
+            if (stopped) elapsedMs_ = 0;
+            resumeOnPlay_ = false;
+            playAction->setEnabled(true);
+            playAction->setChecked(true);
+            StartRefresh();
+            return;
+        }
     }
     barDragging_ = false;
     lastTick_ = clock_.Now();

@@ -12,6 +12,7 @@ const QString RecentKey = QStringLiteral("Recent/Files");
 const QString GeometryKey = QStringLiteral("Window/Geometry");
 const QString SplitterKey = QStringLiteral("Window/Splitter");
 const QString FontKey = QStringLiteral("Editor/FontPoints");
+const QString DocksKey = QStringLiteral("Window/Docks");
 
 
 void WriteRecent(const QStringList& files)
@@ -63,6 +64,7 @@ TWindowSettings::TWindowState TWindowSettings::ReadWindowState()
     bool ok = false;
     state.FontPoints = settings.value(FontKey).toInt(&ok);
     if (!ok) state.FontPoints = 0;
+    state.Docks = settings.value(DocksKey).toByteArray();
     return state;
 }
 
@@ -72,4 +74,5 @@ void TWindowSettings::WriteWindowState(const TWindowState& state)
     settings.setValue(GeometryKey, state.Geometry);
     settings.setValue(SplitterKey, state.Splitter);
     settings.setValue(FontKey, state.FontPoints);
+    settings.setValue(DocksKey, state.Docks);
 }

@@ -23,6 +23,7 @@ public:
         QByteArray Geometry;  // QWidget::saveGeometry
         QByteArray Splitter;  // QSplitter::saveState
         int FontPoints = 0;   // 0: none stored
+        QByteArray Docks;     // QMainWindow::saveState: the docks shown and their sizes
     };
     static TWindowState ReadWindowState();
     static void WriteWindowState(const TWindowState& state);

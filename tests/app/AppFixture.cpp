@@ -62,6 +62,8 @@ QString TScriptedDialogs::SaveFileName(QWidget*, const QString& filter, const QS
     return NextName(SaveNames, "save");
 }
 
+QString TScriptedDialogs::ExistingFolder(QWidget*, const QString&) { return NextName(FolderNames, "folder"); }
+
 int TScriptedDialogs::Exec(QDialog& dialog)
 {
     if (!OnExec) {
@@ -109,7 +111,8 @@ void TScriptedTest::SetUp()
 void TScriptedTest::TearDown()
 {
     EXPECT_TRUE(Script.Answers.empty()) << "questions the program never asked";
-    EXPECT_TRUE(Script.OpenNames.empty() && Script.SaveNames.empty()) << "file dialogs the program never showed";
+    EXPECT_TRUE(Script.OpenNames.empty() && Script.SaveNames.empty() && Script.FolderNames.empty())
+        << "file dialogs the program never showed";
     EXPECT_TRUE(Script.Boxes.empty()) << "boxes the test did not look at, first: "
                                       << (Script.Boxes.empty() ? "" : Script.Boxes.front().Text.toStdString());
     SetMidiOutService(nullptr);

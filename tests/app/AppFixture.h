@@ -56,6 +56,7 @@ public:
     std::deque<QMessageBox::StandardButton> Answers;  // one per box, in order
     std::deque<QString> OpenNames;                    // empty text: the user cancels
     std::deque<QString> SaveNames;
+    std::deque<QString> FolderNames;
     // What the save dialog must offer: documents unless a test exports.
     QString SaveFilter = QStringLiteral(".QVR (RTF) (*.QVR);;MML テキスト (*.mml *.txt)");
     QString SaveSuffix = QStringLiteral("QVR");
@@ -67,6 +68,7 @@ public:
                                         QMessageBox::StandardButtons buttons, const TButtonNames& names) override;
     QString OpenFileName(QWidget*, const QString& filter) override;
     QString SaveFileName(QWidget*, const QString& filter, const QString& defaultSuffix) override;
+    QString ExistingFolder(QWidget*, const QString& caption) override;
     int Exec(QDialog& dialog) override;
 
     // The boxes shown since the last call, as "caption|text" lines; clears the record.

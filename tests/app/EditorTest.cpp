@@ -211,6 +211,64 @@ TEST_F(Editor, ACompileWithoutErrorLeavesTheCursorAlone)
     EXPECT_EQ(MessagePane().toPlainText(), QStringLiteral("ポート 1 にはデバイスが割り当てられていません"));
 }
 
+// One mark per sounding part: the lines in any order, repeats and "none" (0) among them.
+TEST_F(Editor, SeveralPlayingLinesAreMarkedAtOnce)
+{
+    MMLEditor().setPlainText(QStringLiteral("c\nd\ne\nf\ng\na"));
+    MMLEditor().moveCursor(QTextCursor::Start);
+    MMLEditor().MarkPlayingLines({5, 2, 5, 0}, false);
+    EXPECT_EQ(MMLEditor().PlayingLines(), (std::vector<int>{2, 5}));
+    EXPECT_EQ(MMLEditor().PlayingLine(), 2) << "the topmost";
+    EXPECT_EQ(MarkedBlocks(), (std::vector<int>{0, 1, 4})) << "the current line, then the playing ones";
+
+    MMLEditor().MarkPlayingLine(3, false);
+    EXPECT_EQ(MMLEditor().PlayingLines(), std::vector<int>{3});
+    EXPECT_EQ(MarkedBlocks(), (std::vector<int>{0, 2}));
+    MMLEditor().MarkPlayingLines({}, false);
+    EXPECT_EQ(MMLEditor().PlayingLine(), 0);
+    EXPECT_EQ(MarkedBlocks(), std::vector<int>{0});
+    MMLEditor().MarkPlayingLines({4, 6}, false);
+    MMLEditor().MarkPlayingLine(0, false);
+    EXPECT_TRUE(MMLEditor().PlayingLines().empty());
+    EXPECT_EQ(MMLEditor().textCursor().position(), 0);
+}
+
+TEST_F(Editor, RevealingPlayingLinesScrollsToTheTopmostOnlyWhenItIsOutOfSight)
+{
+    MMLEditor().setPlainText(QString(QStringLiteral("cdef\n")).repeated(400));
+    MMLEditor().moveCursor(QTextCursor::Start);
+    QScrollBar* scroll = MMLEditor().verticalScrollBar();
+    const auto inSight = [this](int line) {
+        const QRect box = MMLEditor().cursorRect(QTextCursor(MMLEditor().document()->findBlockByNumber(line - 1)));
+        return box.top() >= 0 && box.bottom() < MMLEditor().viewport()->height();
+    };
+    const int visible = MMLEditor().viewport()->height() / MMLEditor().fontMetrics().lineSpacing();
+    ASSERT_GT(visible, 8) << "the window shows a screenful of lines";
+
+    MMLEditor().MarkPlayingLines({300}, false);
+    EXPECT_EQ(scroll->value(), 0) << "not asked to";
+
+    // Parts far apart: the topmost comes into sight, whatever becomes of the others.
+    MMLEditor().MarkPlayingLines({300, 120}, true);
+    EXPECT_TRUE(inSight(120));
+    const int shown = scroll->value();
+    EXPECT_GT(shown, 0);
+
+    // The topmost already in sight: the view stays, though a lower part is out of it.
+    MMLEditor().MarkPlayingLines({390, 121}, true);
+    EXPECT_EQ(scroll->value(), shown);
+    EXPECT_FALSE(inSight(390));
+
+    // Parts close together come into sight together.
+    MMLEditor().MarkPlayingLines({10, 10 + visible / 2 + 2}, true);
+    EXPECT_TRUE(inSight(10));
+    EXPECT_TRUE(inSight(10 + visible / 2 + 2)) << "the lowest too, when they fit";
+    MMLEditor().MarkPlayingLines({250}, true);
+    EXPECT_TRUE(inSight(250));
+    EXPECT_TRUE(inSight(250 + visible / 2 - 2)) << "a single line in the middle of the view, as before";
+    EXPECT_EQ(MMLEditor().textCursor().position(), 0) << "the user's cursor stays";
+}
+
 TEST_F(Editor, EveryCommandIsWithinTheKeyboardsReach)
 {
     // A command is reached from the keyboard by its shortcut, through a menu, or through a menu
@@ -233,9 +291,10 @@ TEST_F(Editor, EveryCommandIsWithinTheKeyboardsReach)
     QStringList items;
     for (QAction* action : Find<QMenu>("playMenu").actions())
         if (!action->isSeparator()) items << action->text();
-    EXPECT_EQ(items, (QStringList{QStringLiteral("コンパイル"), QStringLiteral("再生"), QStringLiteral("一時停止"),
-                                  QStringLiteral("スロー"), QStringLiteral("早送り"), QStringLiteral("停止"),
-                                  QStringLiteral("カーソル位置から再生"), QStringLiteral("演奏位置を表示")}));
+    EXPECT_EQ(items, (QStringList{QStringLiteral("コンパイル"), QStringLiteral("コンパイルして再生(&E)"), QStringLiteral("再生"),
+                                  QStringLiteral("一時停止"), QStringLiteral("スロー"), QStringLiteral("早送り"),
+                                  QStringLiteral("停止"), QStringLiteral("再生/一時停止"), QStringLiteral("カーソル位置から再生"),
+                                  QStringLiteral("演奏位置を表示"), QStringLiteral("繰り返し再生(&L)"), QStringLiteral("トラック一覧(&K)")}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The two export commands of the File menu: what they compile, what they write, and that a
-// declined overwrite, an error or a cancelled rendering leaves every file as it was.
+// The export commands of the File menu: what they compile, what they write, and that a declined
+// overwrite, an error or a cancelled rendering leaves every file as it was.
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -107,6 +107,34 @@ TEST_F(Export, WavFileRenderedWithProgressOrNoneWhenCancelled)
     EXPECT_EQ(ReadFile(path), "old");
     EXPECT_EQ(LastMessage(), QStringLiteral("WAVファイルの書き出しを中止しました"));
     EXPECT_EQ(QDir(ScratchDir()).entryList({QStringLiteral("song.wav*")}), QStringList{QStringLiteral("song.wav")});
+}
+
+TEST_F(Export, StemsOfEveryTrackIntoAChosenFolder)
+{
+    const QString folder = Path(QStringLiteral("stems"));
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    Script.FolderNames = {folder};
+    Action("exportStemsAction").trigger();
+    const QStringList written = QDir(folder).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(written, (QStringList{QStringLiteral("track-01.wav"), QStringLiteral("track-17.wav")}));
+    for (const QString& name : written) EXPECT_EQ(ReadFile(folder + QLatin1Char('/') + name).substr(0, 4), "RIFF") << name.toStdString();
+    EXPECT_TRUE(LastMessage().startsWith(QStringLiteral("トラックごとに書き出しました: %1 (2 ファイル、").arg(folder)))
+        << LastMessage().toStdString();
+
+    // Stems of an earlier export are replaced only when the user says so.
+    WriteFile(folder + QStringLiteral("/track-17.wav"), "old");
+    Script.FolderNames = {folder};
+    Script.Answers = {QMessageBox::Cancel};
+    Action("exportStemsAction").trigger();
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("確認", OverwriteQuestion)}));
+    EXPECT_EQ(ReadFile(folder + QStringLiteral("/track-17.wav")), "old");
+
+    // Nothing any track plays: no folder is asked for.
+    MMLEditor().setPlainText(QStringLiteral("[1] t150 @5"));
+    Action("exportStemsAction").trigger();
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", QStringLiteral("音を出すトラックがありません"))}));
+    QDir(folder).removeRecursively();
 }
 
 }  // namespace

@@ -66,6 +66,7 @@ TEST_F(MainWindow, EveryToolBarButtonHasItsHintAsTooltipAndAccessibleName)
         {&Action("compileAction"), "コンパイル"}, {&Action("playAction"), "再生"}, {&Action("pauseAction"), "一時停止"},
         {&Action("slowAction"), "スロー"}, {&Action("fastAction"), "早送り"},     {&Action("stopAction"), "停止"},
         {&Action("playFromCursorAction"), "カーソル位置から再生"}, {&Action("followAction"), "演奏位置を表示"},
+        {&Action("loopAction"), "繰り返し再生"},
     };
     for (const auto& [action, hint] : buttons) {
         QWidget* button = Find<QToolBar>("toolBar").widgetForAction(action);
@@ -432,7 +433,8 @@ TEST_F(MainWindow, MenuTexts)
                                   QStringLiteral("バージョン"),
                                   QStringLiteral("新規(&N)"), QStringLiteral("開く(&L)"), QStringLiteral("上書保存(&S)"),
                                   QStringLiteral("名前を付けて保存(&A)"), QStringLiteral("最近使ったファイル(&R)"), QStringLiteral("MIDIファイルに書き出し..."),
-                                  QStringLiteral("WAVファイルに書き出し..."), QStringLiteral("終了(&X)")}));
+                                  QStringLiteral("WAVファイルに書き出し..."), QStringLiteral("トラックごとに書き出す(&T)..."),
+                                  QStringLiteral("終了(&X)")}));
 }
 
 // ---- The global error report ----

@@ -1,18 +1,22 @@
 // The transport: the state of the buttons, bar and refresh through play, pause, slow, fast and
-// stop; the elapsed time; the end of the song; seeking with the bar; and silence at shutdown.
+// stop; the elapsed time and the song position; the end of the song; seeking with the bar; the
+// keys; compile-and-play; mute, loop and the playing lines of every part; silence at shutdown.
 //
 // The players run on the test's clock, and the refresh is run every 100 ms of that clock while it
 // is switched on, as its timer would run it, so every step is exact and nothing sleeps.
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDockWidget>
 #include <QLabel>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 
+#include "app/TrackPanel.h"
 #include "tests/app/AppFixture.h"
 
 namespace app_test {
@@ -232,32 +236,41 @@ TEST_F(Transport, ASongCompiledWhilePausedStartsOver)
     EXPECT_EQ(Window->ElapsedMs(), 100);
 }
 
+// The release starts the music, and the transport says so: Play pressed, Pause within reach.
 TEST_F(Transport, DraggingTheBarWhileStoppedPlaysFromThere)
 {
     CompileSong();
+    Action("playAction").trigger();
+    Run(1200);
+    Action("stopAction").trigger();
+    NotesOn();
     DragBarTo(960);
+    ExpectState("playAction", true, true, true, true, false);
     Run(100);
     EXPECT_EQ(NotesOn(), std::vector<int>{64});
-    ExpectState("stopAction", true, false, true, true, false);
+    EXPECT_EQ(Window->ElapsedMs(), 100) << "a new run of the playing time, as Play after Stop";
     Run(1500);
     EXPECT_EQ(NotesOn(), std::vector<int>{65});
     ExpectState("stopAction", true, false, false, false, false);
 }
 
-TEST_F(Transport, DraggingTheBarWhilePausedPlaysFromThereAndPlayResumes)
+TEST_F(Transport, DraggingTheBarWhilePausedPlaysFromThere)
 {
     CompileSong();
     Action("playAction").trigger();
     Run(600);
+    Action("slowAction").trigger();  // paused from slow: the release plays at the normal speed
     Action("pauseAction").trigger();
     NotesOn();
     DragBarTo(1440);
+    ExpectState("playAction", true, true, true, true, false);
+    ExpectSpeed(1.0);
     Run(100);
     EXPECT_EQ(NotesOn(), std::vector<int>{65});
-    ExpectState("pauseAction", true, false, true, true, true);
-    Action("playAction").trigger();
-    EXPECT_EQ(Window->ElapsedMs(), 700) << "the resume path keeps the time";
-    ExpectState("playAction", true, true, true, true, false);
+    EXPECT_EQ(Window->ElapsedMs(), 700) << "the paused run's time goes on";
+    // Pause now pauses the music the release started.
+    Action("pauseAction").trigger();
+    ExpectState("pauseAction", true, false, true, false, true);
 }
 
 TEST_F(Transport, ABarReleaseBeforeAnyCompileEndsAtTheFirstRefresh)
@@ -388,9 +401,9 @@ TEST_F(Transport, PlayFromTheCursorStopsAtACompileError)
     ExpectState("stopAction", true, false, true, false, false);
 }
 
-TEST_F(Transport, TheFollowMarkShowsTheLineOfTheLastNoteOfTheLongestPort)
+TEST_F(Transport, TheFollowMarkShowsTheLineOfEveryPartThatSounds)
 {
-    // Port 1 ends first; port 2, which plays longest, is the one followed.
+    // Track 1 on port 1 ends first; track 17 on port 2 goes on alone.
     AssignPorts({0, 1, -1, -1});
     CompileText(QStringLiteral("t120 l4 c\n[17] t120 l4 d\ne\n\nf"));
     MMLEditor().moveCursor(QTextCursor::Start);
@@ -399,9 +412,9 @@ TEST_F(Transport, TheFollowMarkShowsTheLineOfTheLastNoteOfTheLongestPort)
     EXPECT_EQ(MMLEditor().PlayingLine(), 0) << "off at first";
 
     Action("followAction").trigger();
-    EXPECT_EQ(MMLEditor().PlayingLine(), 2) << "shown at once when switched on while playing";
+    EXPECT_EQ(MMLEditor().PlayingLines(), (std::vector<int>{1, 2})) << "both parts, at once when switched on";
     Run(500);
-    EXPECT_EQ(MMLEditor().PlayingLine(), 3);
+    EXPECT_EQ(MMLEditor().PlayingLines(), std::vector<int>{3}) << "the part that ended is no longer marked";
     Run(500);
     EXPECT_EQ(MMLEditor().PlayingLine(), 5);
     EXPECT_EQ(MMLEditor().textCursor().position(), 0) << "the user's cursor stays";
@@ -429,6 +442,197 @@ TEST_F(Transport, TheFollowMarkScrollsToTheMusicOnlyWhenSwitchedOn)
     EXPECT_EQ(MMLEditor().PlayingLine(), 201);
     EXPECT_GT(scroll->value(), 150) << "the line played is in sight";
     EXPECT_EQ(MMLEditor().textCursor().position(), 0);
+}
+
+TEST_F(Transport, TheKeysOfThePlayMenu)
+{
+    const std::pair<const char*, QKeySequence> keys[] = {
+        {"compileAction", QKeySequence(Qt::Key_F5)},
+        {"compileAndPlayAction", QKeySequence(Qt::CTRL | Qt::Key_Return)},
+        {"playPauseAction", QKeySequence(Qt::Key_F6)},
+        {"stopAction", QKeySequence(Qt::Key_F7)},
+        {"playFromCursorAction", QKeySequence(Qt::CTRL | Qt::Key_F5)},
+        {"loopAction", QKeySequence()},
+        {"trackPanelAction", QKeySequence()},
+    };
+    const QList<QAction*> menu = Find<QMenu>("playMenu").actions();
+    for (const auto& [name, key] : keys) {
+        EXPECT_TRUE(menu.contains(&Action(name))) << name;
+        EXPECT_EQ(Action(name).shortcut(), key) << name;
+    }
+    EXPECT_TRUE(Action("compileAndPlayAction").shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Enter)));
+
+    // F6 plays, pauses and resumes; F7 stops, from the editor as the user types.
+    CompileSong();
+    QApplication::setActiveWindow(Window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    MMLEditor().setFocus();
+    QTest::keyClick(&MMLEditor(), Qt::Key_F6);
+    ExpectState("playAction", true, true, true, true, false);
+    Run(600);
+    QTest::keyClick(&MMLEditor(), Qt::Key_F6);
+    ExpectState("pauseAction", true, false, true, false, true);
+    QTest::keyClick(&MMLEditor(), Qt::Key_F6);
+    ExpectState("playAction", true, true, true, true, false);
+    Run(400);
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64})) << "resumed, not started over";
+    QTest::keyClick(&MMLEditor(), Qt::Key_F7);
+    ExpectState("stopAction", true, false, true, false, false);
+    EXPECT_EQ(EditorText(), Song) << "the keys type nothing";
+}
+
+TEST_F(Transport, TheSongPositionInMeasuresAndSongTime)
+{
+    QLabel& position = Find<QLabel>("positionLabel");
+    QLabel& time = Find<QLabel>("songTimeLabel");
+    EXPECT_EQ(position.text(), QStringLiteral("1:1"));
+    EXPECT_EQ(time.text(), QStringLiteral("0:00.0 / 0:00.0"));
+    // Sixteen quarter notes at 120, then 60 for the last four: 6 s, then 4 s.
+    CompileSong(QStringLiteral("t120 l4 cccc cccc cccc t60 cccc"));
+    EXPECT_EQ(position.text(), QStringLiteral("1:1"));
+    EXPECT_EQ(time.text(), QStringLiteral("0:00.0 / 0:10.0")) << "the total after each compile";
+
+    DragBarTo(1920 * 2 + 480);
+    EXPECT_EQ(position.text(), QStringLiteral("3:2"));
+    EXPECT_EQ(time.text(), QStringLiteral("0:04.5 / 0:10.0"));
+    Run(2600);  // into the slower measure: 1.5 s at 120, then 1.1 s at 60
+    EXPECT_EQ(position.text(), QStringLiteral("4:2"));
+    EXPECT_EQ(time.text(), QStringLiteral("0:07.1 / 0:10.0"));
+    EXPECT_EQ(Label(), QStringLiteral("00:00:02")) << "the playing time keeps its meaning";
+
+    Action("newAction").trigger();
+    EXPECT_EQ(position.text(), QStringLiteral("1:1"));
+    EXPECT_EQ(time.text(), QStringLiteral("0:00.0 / 0:00.0"));
+}
+
+TEST(SongTime, Formats)
+{
+    const std::pair<double, const char*> cases[] = {
+        {0.0, "0:00.0"}, {99.4, "0:00.0"}, {4499.9999, "0:04.5"}, {12345.0, "0:12.3"}, {59999.0, "0:59.9"},
+        {225000.0, "3:45.0"}, {6000000.0, "100:00.0"}, {-5.0, "0:00.0"},
+    };
+    for (const auto& [ms, text] : cases) EXPECT_EQ(TMainWindow::FormatSongTime(ms), QString::fromLatin1(text)) << ms;
+}
+
+// Ctrl+Return while the music plays: the edited text takes over from the place the music has
+// reached, on the devices already open.
+TEST_F(Transport, CompileAndPlayWhilePlayingGoesOnWithTheNewSong)
+{
+    CompileSong(QStringLiteral("t120 l4 cdefgab"));
+    Action("playAction").trigger();
+    Run(1100);
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64}));
+    const QString before = Find<QLabel>("positionLabel").text();
+
+    MMLEditor().setPlainText(QStringLiteral("t120 l4 gggabbb"));
+    Action("compileAndPlayAction").trigger();
+    ExpectState("playAction", true, true, true, true, false);
+    EXPECT_EQ(Find<QLabel>("positionLabel").text(), before);
+    Run(400);
+    EXPECT_EQ(NotesOn(), std::vector<int>{69}) << "the new song's fourth note, nothing sounded twice";
+    for (const auto& m : Recording.Messages()) EXPECT_NE(m.Kind, TRecordingMidiOut::TMessage::Reset) << "no reopening";
+    EXPECT_EQ(Window->ElapsedMs(), 1500);
+
+    // An error: the box as at any compile, and the song that played plays on.
+    MMLEditor().setPlainText(QStringLiteral("t120 l4 cdefgab x"));
+    Action("compileAndPlayAction").trigger();
+    EXPECT_EQ(Script.TakeBoxes(), (Boxes{Box("Quaverly", "未定義のコマンド( 行 : 1 )")}));
+    EXPECT_TRUE(MessagePane().toPlainText().contains(QStringLiteral("未定義のコマンド")));
+    // Play waits for text that compiles, as after any edit.
+    ExpectState("playAction", false, true, true, true, false);
+    Run(500);
+    EXPECT_EQ(NotesOn(), std::vector<int>{71});
+
+    // Nothing plays: Ctrl+Return in the editor compiles the text and plays it from its start.
+    Action("stopAction").trigger();
+    MMLEditor().setPlainText(QStringLiteral("t120 l4 e"));
+    QApplication::setActiveWindow(Window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    MMLEditor().setFocus();
+    QTest::keyClick(&MMLEditor(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(EditorText(), QStringLiteral("t120 l4 e")) << "no line end typed";
+    ExpectState("playAction", true, true, true, true, false);
+    Run(100);
+    EXPECT_EQ(NotesOn(), std::vector<int>{64});
+}
+
+TEST_F(Transport, AMutedTrackIsNotHeardAndStaysMutedAcrossCompiles)
+{
+    CompileSong(QStringLiteral("[1] t120 l4 cccc\n[2] t120 l4 eeee"));
+    QDockWidget& dock = Find<QDockWidget>("trackDock");
+    EXPECT_FALSE(dock.isVisible()) << "hidden until asked for";
+    Action("trackPanelAction").trigger();
+    EXPECT_TRUE(dock.isVisible());
+    auto& panel = Find<TTrackPanel>("trackPanel");
+    ASSERT_EQ(panel.Tracks().size(), 2u);
+
+    panel.SetMuted(2, true);
+    Action("playAction").trigger();
+    Run(600);
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 60}));
+    Action("stopAction").trigger();
+    Action("compileAction").trigger();
+    EXPECT_TRUE(Window->Players().SilencedTracks().Contains(2));
+    panel.SetMuted(2, false);
+    Action("playAction").trigger();
+    Run(100);
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 64}));
+}
+
+TEST_F(Transport, TheTrackPanelOpenIsRememberedForTheNextRun)
+{
+    Action("trackPanelAction").trigger();
+    ASSERT_TRUE(Window->close());
+    Window = std::make_unique<TMainWindow>(Clock);
+    Window->show();
+    EXPECT_TRUE(Find<QDockWidget>("trackDock").isVisible());
+    EXPECT_TRUE(Action("trackPanelAction").isChecked());
+}
+
+TEST_F(Transport, TheLoopRepeatsTheSongOrTheSelectedLines)
+{
+    CompileSong(QStringLiteral("t120 l4 c\nd\ne\nf"));
+    EXPECT_EQ(Window->Players().Loop(), std::nullopt);
+    Action("loopAction").trigger();
+    EXPECT_EQ(Window->Players().Loop(), (TTickRange{0, 1920}));
+
+    // Lines chosen across a line end are looped; a selection inside one line is editing and
+    // leaves the whole song. Each is taken when play starts.
+    struct TCase {
+        int FromLine, FromColumn, ToLine, ToColumn;  // 1-based lines
+        TTickRange Loop;
+    };
+    const TCase cases[] = {
+        {2, 0, 4, 0, {480, 1440}},  // lines 2 and 3 with their line ends (Shift+Down twice)
+        {2, 1, 3, 1, {480, 1440}},  // from the end of line 2 into line 3
+        {4, 1, 2, 0, {480, 1920}},  // selected upwards
+        {2, 0, 2, 1, {0, 1920}},    // within one line
+        {1, 1, 2, 0, {0, 480}},     // line 1 only, with its line end
+    };
+    for (const TCase& c : cases) {
+        QTextCursor cursor(MMLEditor().document());
+        cursor.setPosition(MMLEditor().document()->findBlockByNumber(c.FromLine - 1).position() + c.FromColumn);
+        cursor.setPosition(MMLEditor().document()->findBlockByNumber(c.ToLine - 1).position() + c.ToColumn,
+                           QTextCursor::KeepAnchor);
+        MMLEditor().setTextCursor(cursor);
+        Action("playAction").trigger();
+        EXPECT_EQ(Window->Players().Loop(), c.Loop) << c.FromLine << ":" << c.FromColumn << "-" << c.ToLine << ":" << c.ToColumn;
+        Action("stopAction").trigger();
+    }
+
+    // Lines 2 and 3 go round; the display follows the jump back.
+    QTextCursor cursor(MMLEditor().document()->findBlockByNumber(1));
+    cursor.setPosition(MMLEditor().document()->findBlockByNumber(3).position(), QTextCursor::KeepAnchor);
+    MMLEditor().setTextCursor(cursor);
+    NotesOn();
+    Action("playAction").trigger();
+    Run(1900);
+    EXPECT_EQ(NotesOn(), (std::vector<int>{60, 62, 64, 62}));
+    EXPECT_EQ(Find<QLabel>("positionLabel").text(), QStringLiteral("1:2"));
+    EXPECT_EQ(Find<QSlider>("positionBar").value(), 960);
+
+    Action("loopAction").trigger();
+    EXPECT_EQ(Window->Players().Loop(), std::nullopt);
 }
 
 TEST(ElapsedTime, Formats)
