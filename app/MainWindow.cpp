@@ -369,6 +369,22 @@ void TMainWindow::CreateTrackDock()
     addDockWidget(Qt::RightDockWidgetArea, trackDock);
     // Hidden until asked for; the stored window state brings back what the user left open.
     trackDock->hide();
+    // A dock shown beside a laid-out window gets only what is spare; once it is laid out, it is
+    // given room for all its columns, mute and solo included.
+    connect(trackDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (!visible || trackDock->isFloating()) return;
+        QTimer::singleShot(0, this, [this] {
+            const int wanted = trackPanel->sizeHint().width();
+            const int missing = wanted - trackDock->width();
+            if (!trackDock->isVisible() || missing <= 0) return;
+            // The editor's side keeps its width; the window grows as far as its screen allows.
+            if (!isMaximized() && !isFullScreen() && screen() != nullptr) {
+                const int room = screen()->availableGeometry().right() - frameGeometry().right();
+                if (room > 0) resize(width() + std::min(room, missing), height());
+            }
+            resizeDocks({trackDock}, {wanted}, Qt::Horizontal);
+        });
+    });
     // The dock's own toggle follows every way it is shown or closed (its close button too).
     trackPanelAction = trackDock->toggleViewAction();
     trackPanelAction->setObjectName(QStringLiteral("trackPanelAction"));

@@ -7,10 +7,12 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -96,6 +98,18 @@ TTrackPanel::TTrackPanel(QWidget* parent) : QWidget(parent)
 
     connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { OnItemChanged(item); });
     connect(clearButton_, &QPushButton::clicked, this, [this] { ClearAll(); });
+}
+
+QSize TTrackPanel::sizeHint() const
+{
+    // Every column as wide as the larger of its header and its cells, as the table lays them out.
+    const QHeaderView* header = table_->horizontalHeader();
+    int columns = 0;
+    for (int column = 0; column < ColumnCount; ++column)
+        columns += std::max(header->sectionSizeHint(column), table_->columnWidth(column));
+    const int width = columns + 2 * table_->frameWidth() +
+                      table_->verticalScrollBar()->sizeHint().width();
+    return {width, QWidget::sizeHint().height()};
 }
 
 QColor TTrackPanel::TrackColour(int track)

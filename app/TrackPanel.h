@@ -44,6 +44,9 @@ public:
     // every 16 tracks.
     static QColor TrackColour(int track);
 
+    // Wide enough for every column, so the dock opens showing the mute and solo checks.
+    QSize sizeHint() const override;
+
 protected:
     // The dimmed figures of the silenced tracks follow the palette.
     void changeEvent(QEvent* event) override;
