@@ -51,10 +51,10 @@ QString ExtensionOf(const QString& path)
 // The text the editor shows for a document file's bytes, in UTF-8. RTF gives back exactly the text
 // it was written from; plain text ends without the line end that closes its last line, as editors
 // show it.
-std::string DocumentText(std::string_view bytes)
+std::string DocumentText(std::string bytes, const TDocumentForm& form)
 {
-    if (LooksLikeRtf(bytes)) return ReadRtf(bytes);
-    std::string text = DecodeDocument(bytes);
+    if (!form.PlainText()) return ReadRtf(bytes);
+    std::string text = DecodeDocument(std::move(bytes), form);
     if (!text.empty()) text.pop_back();
     return text;
 }
@@ -70,8 +70,8 @@ TReadDocument ReadDocumentFile(const QString& path)
     // the largest text saves to), a FIFO or a device refused before it is opened, which would
     // otherwise hold the window until a writer came, and an empty or binary file refused.
     TReadDocument document;
-    const std::string bytes = ReadDocumentBytes(QFile::encodeName(path).toStdString(), &document.Form);
-    document.Text = DocumentText(bytes);
+    std::string bytes = ReadDocumentBytes(QFile::encodeName(path).toStdString(), &document.Form);
+    document.Text = DocumentText(std::move(bytes), document.Form);
     return document;
 }
 

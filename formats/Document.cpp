@@ -33,23 +33,15 @@ std::vector<std::string> SplitLines(std::string_view text)
     return lines;
 }
 
-std::string DecodeDocument(std::string_view bytes)
+namespace {
+
+const std::string_view Utf8Bom = "\xEF\xBB\xBF";
+
+// Every line, the last one included, ends with LF: that is the form the editor and the compiler
+// take, whatever line ends the file was saved with. Rewritten in place, in one pass, so a document
+// of many short lines costs no more than its bytes.
+void EndLinesWithLf(std::string& text)
 {
-    std::string text;
-    if (LooksLikeRtf(bytes)) {
-        text = ReadRtf(bytes);
-    } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        // A byte-order mark says UTF-8 more surely than any guess, so a damaged byte further on
-        // is shown as U+FFFD rather than turning the whole file into Shift-JIS mojibake.
-        text = CodePageToUtf8(65001, bytes.substr(3));
-    } else if (IsValidUtf8(bytes)) {
-        text = bytes;
-    } else {
-        text = Cp932ToUtf8(bytes);
-    }
-    // Every line, the last one included, ends with LF: that is the form the editor and the
-    // compiler take, whatever line ends the file was saved with. Rewritten in place, in one pass,
-    // so a document of many short lines costs no more than its bytes.
     std::size_t kept = text.find('\r');
     if (kept == std::string::npos) kept = text.size();
     for (std::size_t pos = kept; pos < text.size(); ++pos) {
@@ -63,12 +55,45 @@ std::string DecodeDocument(std::string_view bytes)
     }
     text.resize(kept);
     if (!text.empty() && text.back() != '\n') text += '\n';
+}
+
+// The text in UTF-8. UTF-8 text stays in the bytes' own buffer.
+std::string ToUtf8(std::string bytes, TDocumentEncoding encoding)
+{
+    switch (encoding) {
+    case TDocumentEncoding::Rtf: return ReadRtf(bytes);
+    // A byte-order mark says UTF-8 more surely than any guess, so a damaged byte further on is
+    // shown as U+FFFD rather than turning the whole file into Shift-JIS mojibake.
+    case TDocumentEncoding::Utf8WithBom: return CodePageToUtf8(65001, std::string_view(bytes).substr(Utf8Bom.size()));
+    case TDocumentEncoding::Utf8: return bytes;
+    case TDocumentEncoding::ShiftJis: return Cp932ToUtf8(bytes);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::string DecodeDocument(std::string_view bytes)
+{
+    TDocumentEncoding encoding = TDocumentEncoding::ShiftJis;
+    if (LooksLikeRtf(bytes))
+        encoding = TDocumentEncoding::Rtf;
+    else if (bytes.substr(0, Utf8Bom.size()) == Utf8Bom)
+        encoding = TDocumentEncoding::Utf8WithBom;
+    else if (IsValidUtf8(bytes))
+        encoding = TDocumentEncoding::Utf8;
+    return DecodeDocument(std::string(bytes), TDocumentForm{encoding, false});
+}
+
+std::string DecodeDocument(std::string bytes, const TDocumentForm& form)
+{
+    std::string text = ToUtf8(std::move(bytes), form.Encoding);
+    EndLinesWithLf(text);
     return text;
 }
 
 namespace {
 
-const std::string_view Utf8Bom = "\xEF\xBB\xBF";
 const std::string_view ReplacementChar = "\xEF\xBF\xBD";
 
 // Control characters that plain text has: tab, LF, CR, form feed, and 0x1A, which old editors
@@ -199,6 +224,11 @@ std::string ReadDocumentBytes(const std::string& path, TDocumentForm* form)
     return bytes;
 }
 
-std::string ReadDocumentText(const std::string& path) { return DecodeDocument(ReadDocumentBytes(path)); }
+std::string ReadDocumentText(const std::string& path)
+{
+    TDocumentForm form;
+    std::string bytes = ReadDocumentBytes(path, &form);
+    return DecodeDocument(std::move(bytes), form);
+}
 
 std::vector<std::string> ReadDocumentLines(const std::string& path) { return SplitLines(ReadDocumentText(path)); }

@@ -39,6 +39,11 @@ struct TDocumentForm {
 // mark 0x1A). A sound, a picture or a program is refused here rather than shown as garbage.
 std::optional<TDocumentForm> DocumentFormOf(std::string_view bytes);
 
+// DecodeDocument for bytes whose form DocumentFormOf (or ReadDocumentBytes) has found: nothing is
+// asked of them again, and UTF-8 text keeps the bytes' own buffer, so a large document is neither
+// checked twice nor copied.
+std::string DecodeDocument(std::string bytes, const TDocumentForm& form);
+
 // Whether Shift-JIS holds every character of this UTF-8 text, so that it reads back unchanged.
 bool FitsShiftJis(std::string_view utf8);
 

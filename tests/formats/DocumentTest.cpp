@@ -202,7 +202,13 @@ TEST(Document, TellsTextFromWhatIsNot)
         {"\x82\x20", std::nullopt},         // a Shift-JIS lead byte without its second byte
         {"RIFF\x24\x08\0\0WAVEfmt "sv, std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(DocumentFormOf(c.bytes), c.form) << c.bytes;
+    for (const Case& c : cases) {
+        EXPECT_EQ(DocumentFormOf(c.bytes), c.form) << c.bytes;
+        // Decoding by the form found reads the text exactly as deciding afresh does.
+        if (c.form) {
+            EXPECT_EQ(DecodeDocument(std::string(c.bytes), *c.form), DecodeDocument(c.bytes)) << c.bytes;
+        }
+    }
 }
 
 // A file that is empty or no text is refused by name, so neither the window nor the command-line
