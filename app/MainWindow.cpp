@@ -67,6 +67,8 @@ TMainWindow::TMainWindow(TClock& clock, QWidget* parent) : QMainWindow(parent), 
     // The bar tells of its press and its release, so that a drag seeks once, at the release.
     positionBar->OnMouseDown = [this] { Guarded([this] { BeginSeek(); }); };
     positionBar->OnMouseUp = [this] { Guarded([this] { EndSeek(); }); };
+    // Choosing other lines while the music goes round moves the loop to them at once.
+    connect(editor, &QPlainTextEdit::selectionChanged, this, GuardedSlot(this, &TMainWindow::FollowSelectionWithLoop));
 
     resize(960, 604);
     if (const QScreen* screen = QApplication::primaryScreen())

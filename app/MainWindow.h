@@ -210,6 +210,8 @@ private:
     // song; nothing when the loop is off or the song is empty.
     std::optional<TTickRange> LoopRange() const;
     void ApplyLoop();
+    // While the loop plays, a selection of other lines moves it to their span.
+    void FollowSelectionWithLoop();
     // The tracks the panel silences go to the players.
     void ApplySilencedTracks(const TTrackSet& silenced);
     // Tells in the pane, once per opening of the ports, of each port whose device went away.

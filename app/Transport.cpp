@@ -221,6 +221,15 @@ std::optional<TTickRange> TMainWindow::LoopRange() const
 
 void TMainWindow::ApplyLoop() { Midis().SetLoop(LoopRange()); }
 
+void TMainWindow::FollowSelectionWithLoop()
+{
+    if (!loopAction->isChecked() || !Playing()) return;
+    // A selection dragged with the mouse changes at every move; the players hear of it only when
+    // the lines it covers make another span.
+    const std::optional<TTickRange> range = LoopRange();
+    if (range != Midis().Loop()) Midis().SetLoop(range);
+}
+
 void TMainWindow::ApplySilencedTracks(const TTrackSet& silenced) { Midis().SetSilencedTracks(silenced); }
 
 void TMainWindow::Pause()

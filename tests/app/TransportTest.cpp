@@ -631,6 +631,12 @@ TEST_F(Transport, TheLoopRepeatsTheSongOrTheSelectedLines)
     EXPECT_EQ(Find<QLabel>("positionLabel").text(), QStringLiteral("1:2"));
     EXPECT_EQ(Find<QSlider>("positionBar").value(), 960);
 
+    // Other lines chosen while it goes round: the loop moves to them at once.
+    cursor.setPosition(MMLEditor().document()->findBlockByNumber(2).position());
+    cursor.setPosition(MMLEditor().document()->findBlockByNumber(3).position() + 1, QTextCursor::KeepAnchor);
+    MMLEditor().setTextCursor(cursor);
+    EXPECT_EQ(Window->Players().Loop(), (TTickRange{960, 1920}));
+
     Action("loopAction").trigger();
     EXPECT_EQ(Window->Players().Loop(), std::nullopt);
 }
