@@ -24,7 +24,10 @@ std::string TTrackOptions::Check(const TSong& song) const
     for (const auto& [name, tracks] : {std::pair<const char*, const TTrackSet&>{"--mute", Muted}, {"--solo", Soloed}}) {
         std::string missing;
         for (int track : tracks.Numbers())
-            if (!present.Contains(track)) missing += (missing.empty() ? "" : ",") + std::to_string(track);
+            if (!present.Contains(track)) {
+                if (!missing.empty()) missing += ',';
+                missing += std::to_string(track);
+            }
         if (!missing.empty()) return std::string(name) + " のトラック " + missing + " はこの曲にありません";
     }
     return {};
