@@ -537,8 +537,6 @@ TMainWindow::TCompileOutcome TMainWindow::RunCompile(bool keepPlaying)
     if (continuing && song.Failed()) {
         // The music plays on with the song it has; the error is told as at any compile.
         ShowCompileReport(song);
-        UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, QString::fromStdString(song.Error), QMessageBox::Ok);
-        editor->MarkErrorLine(song.ErrorLine);
         compiler.Recycle(std::move(song));
         closeIfAsked();
         return TCompileOutcome::Failed;
@@ -587,13 +585,6 @@ TMainWindow::TCompileOutcome TMainWindow::RunCompile(bool keepPlaying)
     compiledText_ = text;
     compileFailed_ = song_.Failed();
     ShowCompileReport(song_);
-    if (compileFailed_) {
-        // The error stays in the pane after the box is closed, so it can be read again.
-        UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, QString::fromStdString(song_.Error), QMessageBox::Ok);
-        // The box has been closed: the cursor goes to where the error is, in a macro body the
-        // body's own line.
-        editor->MarkErrorLine(song_.ErrorLine);
-    }
     PrepareSong();
     playAction->setEnabled(true);
     if (continuing) {
@@ -621,7 +612,14 @@ void TMainWindow::ShowCompileReport(const TSong& song)
     for (const std::string& line : song.Memo)
         messagePane->appendPlainText(QString::fromStdString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     ReportUnassignedPorts(song);
-    if (song.Failed()) messagePane->appendPlainText(QString::fromStdString(song.Error));
+    if (!song.Failed()) return;
+    // The error stays in the pane after the box is closed, so it can be read again.
+    const QString error = QString::fromStdString(song.Error);
+    messagePane->appendPlainText(error);
+    UserDialogs().Message(this, QMessageBox::NoIcon, ProductName, error, QMessageBox::Ok);
+    // The box has been closed: the cursor goes to where the error is, in a macro body the body's
+    // own line.
+    editor->MarkErrorLine(song.ErrorLine);
 }
 
 void TMainWindow::CompileAndPlay()

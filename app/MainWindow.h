@@ -153,7 +153,8 @@ private:
     // then continues with the new song from the same song position; an error or a cancel leaves
     // the old song playing. Without, the players stop first, as Compile always did.
     TCompileOutcome RunCompile(bool keepPlaying);
-    // The pane's account of a compile: its lines, the ports without devices, and its error.
+    // What a compile tells: its lines, the ports without devices and its error in the pane, and an
+    // error also in a box, with the cursor put on its line.
     void ShowCompileReport(const TSong& song);
     // Compile, then play from the start; while the music plays, the new song takes over from the
     // place the music has reached.
